@@ -1,0 +1,4 @@
+#ifndef PGC_COORDS_H
+#define PGC_COORDS_H
+
+#endif

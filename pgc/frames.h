@@ -1,0 +1,4 @@
+#ifndef PGC_FRAMES_H
+#define PGC_FRAMES_H
+
+#endif

@@ -1,0 +1,4 @@
+#ifndef PGC_LEVELS_H
+#define PGC_LEVELS_H
+
+#endif

@@ -1,0 +1,15 @@
+/* The image library: frame readers, display levels, header and file
+ * utilities, coordinate, time and wavelet routines.
+ *
+ * Every routine has C linkage. Routines whose names end in '_' follow the
+ * Fortran convention: every argument by reference, file names as blank-padded
+ * character arrays; Fortran's hidden length arguments are ignored. */
+#ifndef PGC_PGC_H
+#define PGC_PGC_H
+
+#include "header_utils.h"
+#include "frames.h"
+#include "levels.h"
+#include "coords.h"
+
+#endif
