@@ -1,0 +1,248 @@
+// Display levels: histogram of the pixel values, then mode and width of the
+// histogram from a parabola fitted to the log of the smoothed peak.
+#include "levels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+constexpr int kBins = PGC_HIST_BINS; // counter b holds pixel value b - 101
+constexpr int kOffset = 101;
+constexpr int kMaxScale = 50; // largest smoothing scale: window 101, kernel 201
+
+// Frames from this size on are counted into several partial histograms so
+// that runs of equal sky values do not wait on the same counter.
+constexpr std::size_t kSplitAbove = std::size_t(1) << 18;
+
+// Highest bin with a count, 0 if none (bin 0 counts here too).
+int top_bin(const int* ihist) {
+    for (int b = kBins - 1; b > 0; --b)
+        if (ihist[b] != 0) return b;
+    return 0;
+}
+
+// Builds the histogram of count pixels into ihist and returns the top bin.
+int build_histogram(const short* map, std::size_t count, int* ihist) {
+    std::fill(ihist, ihist + kBins, 0);
+    if (count < kSplitAbove) {
+        for (std::size_t i = 0; i < count; ++i) {
+            unsigned b = unsigned(map[i] + kOffset);
+            if (b < unsigned(kBins)) ++ihist[b];
+        }
+        return top_bin(ihist);
+    }
+    // Every 16-bit value has its own slot after the offset (mod 65536), so
+    // the counting needs no range test; out-of-range slots are dropped when
+    // merging.
+    constexpr std::size_t kSlots = 65536;
+    std::vector<std::uint32_t> part(4 * kSlots, 0);
+    std::uint32_t* p0 = part.data();
+    std::uint32_t* p1 = p0 + kSlots;
+    std::uint32_t* p2 = p1 + kSlots;
+    std::uint32_t* p3 = p2 + kSlots;
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        ++p0[std::uint16_t(map[i] + kOffset)];
+        ++p1[std::uint16_t(map[i + 1] + kOffset)];
+        ++p2[std::uint16_t(map[i + 2] + kOffset)];
+        ++p3[std::uint16_t(map[i + 3] + kOffset)];
+    }
+    for (; i < count; ++i) ++p0[std::uint16_t(map[i] + kOffset)];
+    for (int b = 0; b < kBins; ++b) ihist[b] = int(p0[b] + p1[b] + p2[b] + p3[b]);
+    return top_bin(ihist);
+}
+
+// (int)v clamped to lo..hi; NaN goes to lo.
+int clamp_bin(double v, int lo, int hi) {
+    if (!(v >= lo)) return lo;
+    if (v >= hi) return hi;
+    return int(v);
+}
+
+struct Mode {
+    float xpeak;
+    float sigma;
+};
+
+Mode mode_and_width(const int* h, int n) {
+    n = std::min(n, kBins - 1);
+
+    int r = 1;
+    for (int b = n; b >= 1; --b)
+        if (h[b] != 0) {
+            r = b;
+            break;
+        }
+
+    long long total = 0;
+    float totalf = 0;
+    for (int b = 1; b <= r; ++b) {
+        total += h[b];
+        totalf += float(h[b]);
+    }
+    // Nothing to measure: the lowest position and the smallest width.
+    if (total <= 0 || !(totalf > 0)) return {0.0f, 1.0f};
+
+    // Starting peak: the fullest bin inside the 10-90 % band of the counts,
+    // which keeps hot pixels and a cold overscan edge out.
+    int hmax = 0, bpk = 0;
+    long long running = 0;
+    for (int b = 1; b <= r; ++b) {
+        running += h[b];
+        if (0.1 * double(total) <= double(running) && double(running) <= 0.9 * double(total) &&
+            h[b] > hmax) {
+            hmax = h[b];
+            bpk = b;
+        }
+    }
+
+    int med = r;
+    float runf = 0;
+    for (int b = 1; b <= r; ++b) {
+        runf += float(h[b]);
+        if (runf > 0.5f * totalf) {
+            med = b;
+            break;
+        }
+    }
+
+    // Width of a Gaussian of this area and height; with no peak the cap.
+    float sigma0 = float(0.1 * r);
+    if (hmax > 0) {
+        float guess = float(double(totalf) / (double(hmax) * 2.5066283f));
+        if (!(guess > 0.1 * r)) sigma0 = guess;
+    }
+
+    int m = int(sigma0 + 0.5f);
+    if (m <= 2) m = 3;
+    if (m > kMaxScale) m = kMaxScale;
+
+    const int len = 4 * m + 1;
+    const int u = 2 * m + 1;
+    float w[4 * kMaxScale + 2];
+    for (int j = 1; j <= u; ++j) {
+        double d = j - u;
+        w[j] = float(std::exp(-d * d * 0.5 / (double(m) * m)));
+        w[len + 1 - j] = w[j];
+    }
+
+    float p = float(bpk);
+    float sigfit = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        int c = clamp_bin(double(p) + 0.5, 1, r);
+        int lo = std::max(c - m, 1);
+        int hi = std::min(c + m, r);
+        int k = hi - lo + 1;
+
+        float s0 = 0, s1 = 0;
+        float fit[2 * kMaxScale + 2];
+        for (int i = lo; i <= hi; ++i) {
+            s0 += float(h[i]);
+            s1 += float(double(i) * h[i]);
+            // Kernel weights whose bins fall outside 1..r are left out and
+            // the rest renormalised, so the edges are not pulled down.
+            int jlo = std::max(1, u + 1 - i);
+            int jhi = std::min(len, r + u - i);
+            float num = 0, den = 0;
+            for (int j = jlo; j <= jhi; ++j) {
+                num += w[j] * float(h[i + j - u]);
+                den += w[j];
+            }
+            float s = den > 0 ? num / den : 0.0f;
+            if (s < 1) s = 1;
+            fit[i - lo + 1] = float(std::log(double(s)));
+        }
+
+        float x = 0, ws = 0;
+        parbol(fit, k, &x, &ws);
+        // The kernel's own width m comes off in quadrature.
+        float d = ws * ws - float(m * m);
+        sigfit = d < 0 ? 0.0f : float(std::sqrt(double(d)));
+
+        p = x + float(lo - 1);
+        float cen = s0 > 0.5f ? s1 / s0 : p;
+        if (!(std::fabs(p - float(bpk)) <= sigma0)) p = cen;
+    }
+
+    p -= 1;
+    float medp = float(med - 1);
+    if (!(p <= float(r) - sigma0)) p = medp;
+    if (!(p >= sigma0)) p = medp;
+
+    // Half the number of bins beside the mode needed for 68 % of the counts.
+    int c = clamp_bin(double(p) + 1.5, 1, r);
+    long long acc = h[c];
+    long long limit = (long long)(0.68 * double(totalf) + 0.5);
+    int count = 0;
+    for (int i = 1; i <= r; ++i) {
+        if (c + i <= r) {
+            acc += h[c + i];
+            ++count;
+            if (acc > limit) break;
+        }
+        if (c - i >= 1) {
+            acc += h[c - i];
+            ++count;
+            if (acc > limit) break;
+        }
+    }
+    float h68 = 0.5f * float(count);
+
+    float sigma = sigfit;
+    if (!(sigma <= h68)) sigma = h68;
+    if (sigma < 1) sigma = 1;
+    return {p, sigma};
+}
+
+void levels_of_frame(const short* map, int n1, int n2, float* peak, float* sigm, int* ihist,
+                     void (*stats)(const int*, float*, float*, int)) {
+    if (!ihist || !peak || !sigm) return;
+    std::size_t count = (map && n1 > 0 && n2 > 0) ? std::size_t(n1) * std::size_t(n2) : 0;
+    int top = build_histogram(map, count, ihist);
+    if (top == 0) {
+        // No pixel in range (empty frame, or all at -101): read it as a
+        // blank frame rather than invent a level.
+        *peak = 0;
+        *sigm = 1;
+        return;
+    }
+    stats(ihist, peak, sigm, top);
+    *peak -= 100;
+}
+
+} // namespace
+
+extern "C" {
+
+void histt(const int* ihist, float* xpeak, float* sigma, int n) {
+    if (!ihist || !xpeak || !sigma) return;
+    Mode mode = mode_and_width(ihist, n);
+    *xpeak = mode.xpeak;
+    *sigma = mode.sigma;
+}
+
+void histat(const int* ihist, float* xpeak, float* sigma, int n) { histt(ihist, xpeak, sigma, n); }
+
+void white_1(const short* map, int n1, int n2, float* peak, float* sigm, int* ihist) {
+    levels_of_frame(map, n1, n2, peak, sigm, ihist, histt);
+}
+
+void white_black_1(const short* map, int n1, int n2, float* peak, float* sigm, int* ihist) {
+    levels_of_frame(map, n1, n2, peak, sigm, ihist, histat);
+}
+
+void white_(const short* map, int n1, int n2, float* peak, float* sigm) {
+    std::vector<int> ihist(kBins);
+    white_1(map, n1, n2, peak, sigm, ihist.data());
+}
+
+void white_black(const short* map, int n1, int n2, float* peak, float* sigm) {
+    std::vector<int> ihist(kBins);
+    white_black_1(map, n1, n2, peak, sigm, ihist.data());
+}
+
+} // extern "C"
