@@ -1,0 +1,154 @@
+// Loading raw and FITS frames for the quick-look programs.
+#include "frames.h"
+#include "header_utils.h"
+#include "internal.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace pgc {
+
+namespace {
+
+// Rows are read in pieces of about this many bytes: a full 4160 x 4096 frame
+// then takes some 17 reads instead of one per row or per pixel.
+constexpr std::size_t chunk_bytes = 2 << 20;
+
+const char* card(const Head& h, int j) {
+    return h.data() + 80 * j;
+}
+
+int card_value(const Head& h, int j) {
+    const auto v = card_int(card(h, j), 20);
+    return v && *v >= INT32_MIN && *v <= INT32_MAX ? static_cast<int>(*v) : 0;
+}
+
+void to_host(short* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto u = static_cast<std::uint16_t>(p[i]);
+        p[i] = static_cast<short>(static_cast<std::uint16_t>((u >> 8) | (u << 8)));
+    }
+}
+
+Load open_frame(const std::string& path, Frame& f, File& file) {
+    f = Frame{};
+    file = open_file(path, "rb");
+    if (!file) {
+        f.message = "cannot open " + path;
+        return Load::cannot_open;
+    }
+    if (read_bytes(file.get(), f.head.data(), f.head.size()) != f.head.size()) {
+        f.message = path + ": header shorter than 5760 bytes";
+        return Load::bad_frame;
+    }
+    f.n1 = card_value(f.head, 3);
+    f.n2 = card_value(f.head, 4);
+    return Load::ok;
+}
+
+void size_image(Frame& f, int side) {
+    f.side = side;
+    f.mm = block_factor(side);
+    f.pix.assign(static_cast<std::size_t>(f.mm) * 512 * f.mm * 512, 0);
+}
+
+std::string rows_note(long got, long want) {
+    return "frame ends after " + std::to_string(got) + " of " + std::to_string(want) + " rows";
+}
+
+} // namespace
+
+int block_factor(int n) {
+    return n <= 0 ? 1 : (n - 1) / 512 + 1;
+}
+
+Load load_raw(const std::string& path, Frame& f, RowFn baseline) {
+    File file;
+    if (Load r = open_frame(path, f, file); r != Load::ok) return r;
+    f.coloff = card_value(f.head, 5);
+    const int n1 = f.n1, n2 = f.n2;
+    if (n2 < 1 || n2 > max_side || n1 < std::max(n2, 32) || n1 > max_raw_row) {
+        f.message = path + ": NAXIS1 " + std::to_string(n1) + " NAXIS2 " + std::to_string(n2) +
+                    " is no raw frame";
+        return Load::bad_frame;
+    }
+    size_image(f, n2);
+
+    const std::size_t row_px = static_cast<std::size_t>(n1);
+    const std::size_t rows_per_chunk = std::max<std::size_t>(1, chunk_bytes / (2 * row_px));
+    std::vector<short> chunk(rows_per_chunk * row_px);
+    long row = 0;
+    while (row < n2) {
+        const std::size_t want = std::min<std::size_t>(rows_per_chunk, n2 - row);
+        const std::size_t got =
+            read_bytes(file.get(), chunk.data(), want * row_px * 2) / (2 * row_px);
+        for (std::size_t k = 0; k < got; ++k, ++row) {
+            short* r = chunk.data() + k * row_px;
+            baseline(r, n1, n2, f.coloff);
+            std::copy_n(r, n2, f.pix.data() + row * n2);
+        }
+        if (got < want) break;
+    }
+    if (row < n2) {
+        f.missing_rows = n2 - row;
+        f.message = path + ": " + rows_note(row, n2);
+    }
+    return Load::ok;
+}
+
+Load load_fits(const std::string& path, Frame& f, Rows rows) {
+    File file;
+    if (Load r = open_frame(path, f, file); r != Load::ok) return r;
+    if (const int b = c_indexpos(f.head.data(), "BITPIX  "); b < head_cards) {
+        const auto bitpix = card_int(card(f.head, b), 20);
+        if (bitpix && *bitpix != 16) {
+            f.message = path + ": BITPIX " + std::to_string(*bitpix) + ", not 16-bit pixels";
+            return Load::bad_frame;
+        }
+    }
+    const int side = std::min(f.n1, f.n2);
+    if (side < 1 || side > max_side) {
+        f.message = path + ": NAXIS1 " + std::to_string(f.n1) + " NAXIS2 " + std::to_string(f.n2) +
+                    " is no frame of side 1..4096";
+        return Load::bad_frame;
+    }
+    // The FITS default for a missing BZERO is 0.
+    if (const int z = c_indexpos(f.head.data(), "BZERO   "); z < head_cards) {
+        f.bzero = card_real(card(f.head, z), 20).value_or(0.0);
+    } else {
+        f.message = path + ": no BZERO card, 0 used";
+    }
+    size_image(f, side);
+
+    const std::size_t n = static_cast<std::size_t>(side);
+    std::size_t got_rows = 0;
+    if (rows == Rows::file_order || f.n1 <= side) {
+        const std::size_t got = read_bytes(file.get(), f.pix.data(), n * n * 2) / 2;
+        got_rows = got / n;
+        // A partial last row is kept as read; what the file lacks stays 0.
+        to_host(f.pix.data(), got);
+    } else {
+        // Rows longer than the side: keep the first side pixels of each.
+        const std::size_t row_px = static_cast<std::size_t>(f.n1);
+        const std::size_t per_chunk = std::max<std::size_t>(1, chunk_bytes / (2 * row_px));
+        std::vector<short> chunk(per_chunk * row_px);
+        while (got_rows < n) {
+            const std::size_t want = std::min(per_chunk, n - got_rows);
+            const std::size_t got =
+                read_bytes(file.get(), chunk.data(), want * row_px * 2) / (2 * row_px);
+            for (std::size_t k = 0; k < got; ++k, ++got_rows)
+                std::copy_n(chunk.data() + k * row_px, n, f.pix.data() + got_rows * n);
+            if (got < want) break;
+        }
+        to_host(f.pix.data(), got_rows * n);
+    }
+    if (got_rows < n) {
+        f.missing_rows = static_cast<long>(n - got_rows);
+        f.message = path + ": " + rows_note(static_cast<long>(got_rows), static_cast<long>(n));
+    }
+    return Load::ok;
+}
+
+} // namespace pgc

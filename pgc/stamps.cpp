@@ -1,0 +1,35 @@
+// Date and user stamps and the progress dot.
+#include "header_utils.h"
+
+#include <clock.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Longest user name taken from USER; the caller's buffer is sized for a
+// login name, and the environment is not to be trusted with its length.
+constexpr std::size_t user_max = 32;
+
+} // namespace
+
+extern "C" void fdate_(char* a) {
+    const std::string t = qor::now_asctime();
+    std::memcpy(a, t.c_str(), t.size() + 1);
+}
+
+extern "C" void usrid_(char* a) {
+    const char* user = std::getenv("USER");
+    std::string s = user ? std::string(user).substr(0, user_max) : std::string();
+    std::string t = qor::now_asctime();
+    t.replace(0, 3, "---");
+    s += t;
+    std::memcpy(a, s.c_str(), s.size() + 1);
+}
+
+extern "C" void dispdot_(void) {
+    std::fputs(".", stdout);
+    std::fflush(stdout);
+}
