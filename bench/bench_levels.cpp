@@ -53,9 +53,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < runs; ++i) {
         sum_best = std::min(sum_best, bench::seconds([&] { sum = plain_sum(map); }));
         bench::keep(sum);
-        white_best = std::min(white_best, bench::seconds([&] {
-                                  white_(map.data(), kSide, kSide, &peak, &sigm);
-                              }));
+        white_best = std::min(
+            white_best, bench::seconds([&] { white_(map.data(), kSide, kSide, &peak, &sigm); }));
         bench::keep(peak);
     }
 

@@ -25,7 +25,9 @@ template <class Fn> double best_seconds(int runs, Fn&& fn) {
 }
 
 // Keeps a result alive so the compiler cannot drop the work behind it.
-template <class T> void keep(const T& value) { asm volatile("" : : "g"(&value) : "memory"); }
+template <class T> void keep(const T& value) {
+    asm volatile("" : : "g"(&value) : "memory");
+}
 
 } // namespace bench
 

@@ -9,7 +9,9 @@ namespace {
 
 constexpr int kCols = PGC_SOLVE_COLS;
 
-float& at(float* a, int i, int j) { return a[i * kCols + j]; }
+float& at(float* a, int i, int j) {
+    return a[i * kCols + j];
+}
 
 } // namespace
 

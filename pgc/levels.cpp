@@ -225,7 +225,9 @@ void histt(const int* ihist, float* xpeak, float* sigma, int n) {
     *sigma = mode.sigma;
 }
 
-void histat(const int* ihist, float* xpeak, float* sigma, int n) { histt(ihist, xpeak, sigma, n); }
+void histat(const int* ihist, float* xpeak, float* sigma, int n) {
+    histt(ihist, xpeak, sigma, n);
+}
 
 void white_1(const short* map, int n1, int n2, float* peak, float* sigm, int* ihist) {
     levels_of_frame(map, n1, n2, peak, sigm, ihist, histt);

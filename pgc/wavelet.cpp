@@ -36,7 +36,9 @@ void filter(float* a, int n, int isign, float* w) {
     std::copy(w, w + n, a);
 }
 
-bool filterable(int n) { return n >= 4 && n % 2 == 0; }
+bool filterable(int n) {
+    return n >= 4 && n % 2 == 0;
+}
 
 // Lengths of the pyramid along one dimension, largest first.
 std::vector<int> pyramid(int n) {

@@ -23,7 +23,9 @@ std::string toms_text(double value, int k) {
     return std::string(buf);
 }
 
-void wtn(std::vector<float>& a, int n1, int n2, int isign) { wtn_(a.data(), &n1, &n2, &isign); }
+void wtn(std::vector<float>& a, int n1, int n2, int isign) {
+    wtn_(a.data(), &n1, &n2, &isign);
+}
 
 double energy(const std::vector<float>& a) {
     double e = 0;

@@ -45,8 +45,8 @@ void add_stars(std::vector<short>& map, int n1, int n2, unsigned seed) {
             for (int dx = -4; dx <= 4; ++dx) {
                 int px = cx + dx, py = cy + dy;
                 if (px < 0 || py < 0 || px >= n1 || py >= n2) continue;
-                double v = map[std::size_t(py) * n1 + px] +
-                           20000.0 * std::exp(-(dx * dx + dy * dy) / 4.0);
+                double v =
+                    map[std::size_t(py) * n1 + px] + 20000.0 * std::exp(-(dx * dx + dy * dy) / 4.0);
                 map[std::size_t(py) * n1 + px] = short(std::min(v, 32000.0));
             }
     }
@@ -82,8 +82,8 @@ TEST(WhiteTest, FindsModeAndWidthOfNoisySky) {
         auto map = noise_frame(n1, n2, sky.level, sky.sigma, seed++);
         if (stars) add_stars(map, n1, n2, seed++);
         Levels l = white(map, n1, n2);
-        SCOPED_TRACE("level " + std::to_string(sky.level) + " sigma " +
-                     std::to_string(sky.sigma) + (stars ? " with stars" : ""));
+        SCOPED_TRACE("level " + std::to_string(sky.level) + " sigma " + std::to_string(sky.sigma) +
+                     (stars ? " with stars" : ""));
         EXPECT_NEAR(l.peak, sky.level, 0.5);
         EXPECT_NEAR(l.sigm, sky.sigma, 0.1 * sky.sigma);
 
