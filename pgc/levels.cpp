@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <cstdio>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -39,8 +41,16 @@ int build_histogram(const short* map, std::size_t count, int* ihist) {
     // the counting needs no range test; out-of-range slots are dropped when
     // merging.
     constexpr std::size_t kSlots = 65536;
-    std::vector<std::uint32_t> part(4 * kSlots, 0);
-    std::uint32_t* p0 = part.data();
+    std::unique_ptr<std::uint32_t[]> part(new (std::nothrow) std::uint32_t[4 * kSlots]());
+    if (!part) {
+        // Short of memory: count straight into the caller's histogram.
+        for (std::size_t i = 0; i < count; ++i) {
+            unsigned b = unsigned(map[i] + kOffset);
+            if (b < unsigned(kBins)) ++ihist[b];
+        }
+        return top_bin(ihist);
+    }
+    std::uint32_t* p0 = part.get();
     std::uint32_t* p1 = p0 + kSlots;
     std::uint32_t* p2 = p1 + kSlots;
     std::uint32_t* p3 = p2 + kSlots;
@@ -214,6 +224,13 @@ void levels_of_frame(const short* map, int n1, int n2, float* peak, float* sigm,
     *peak -= 100;
 }
 
+// The levels of a blank frame, so that callers still get usable levels.
+void no_memory(float* peak, float* sigm) {
+    std::fputs(" No memory for the histogram\n", stdout);
+    if (peak) *peak = 0;
+    if (sigm) *sigm = 1;
+}
+
 } // namespace
 
 extern "C" {
@@ -238,13 +255,15 @@ void white_black_1(const short* map, int n1, int n2, float* peak, float* sigm, i
 }
 
 void white_(const short* map, int n1, int n2, float* peak, float* sigm) {
-    std::vector<int> ihist(kBins);
-    white_1(map, n1, n2, peak, sigm, ihist.data());
+    std::unique_ptr<int[]> ihist(new (std::nothrow) int[kBins]);
+    if (!ihist) return no_memory(peak, sigm);
+    white_1(map, n1, n2, peak, sigm, ihist.get());
 }
 
 void white_black(const short* map, int n1, int n2, float* peak, float* sigm) {
-    std::vector<int> ihist(kBins);
-    white_black_1(map, n1, n2, peak, sigm, ihist.data());
+    std::unique_ptr<int[]> ihist(new (std::nothrow) int[kBins]);
+    if (!ihist) return no_memory(peak, sigm);
+    white_black_1(map, n1, n2, peak, sigm, ihist.get());
 }
 
 } // extern "C"

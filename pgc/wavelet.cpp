@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
-#include <vector>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -40,25 +41,19 @@ bool filterable(int n) {
     return n >= 4 && n % 2 == 0;
 }
 
-// Lengths of the pyramid along one dimension, largest first.
-std::vector<int> pyramid(int n) {
-    std::vector<int> lengths;
-    for (int len = n; filterable(len); len /= 2) lengths.push_back(len);
-    return lengths;
-}
-
-// Transforms every line of length n, stride `stride`, starting at the
-// `lines` offsets base + l * step.
+// Transforms the `lines` lines of length n that start at a + l * step and
+// run with stride `stride`; line and work hold at least n values.
 void transform_lines(float* a, int n, std::size_t stride, std::size_t lines, std::size_t step,
-                     int isign) {
-    std::vector<int> lengths = pyramid(n);
-    if (lengths.empty()) return;
-    if (isign < 0) std::reverse(lengths.begin(), lengths.end());
-    std::vector<float> line(n), work(n);
+                     int isign, float* line, float* work) {
+    int lengths[32];
+    int levels = 0;
+    for (int len = n; filterable(len); len /= 2) lengths[levels++] = len;
+    if (isign < 0) std::reverse(lengths, lengths + levels);
+    if (levels == 0) return;
     for (std::size_t l = 0; l < lines; ++l) {
         float* base = a + l * step;
         for (int i = 0; i < n; ++i) line[i] = base[i * stride];
-        for (int len : lengths) filter(line.data(), len, isign, work.data());
+        for (int k = 0; k < levels; ++k) filter(line, lengths[k], isign, work);
         for (int i = 0; i < n; ++i) base[i * stride] = line[i];
     }
 }
@@ -69,8 +64,12 @@ extern "C" {
 
 void daub4(float* a, int n, int isign) {
     if (!a || !filterable(n)) return;
-    std::vector<float> w(n);
-    filter(a, n, isign, w.data());
+    std::unique_ptr<float[]> w(new (std::nothrow) float[n]);
+    if (!w) {
+        std::fputs(" No memory for DAUB4\n", stdout);
+        return;
+    }
+    filter(a, n, isign, w.get());
 }
 
 void wtn_(float* a, const int* n1, const int* n2, const int* isign) {
@@ -80,8 +79,18 @@ void wtn_(float* a, const int* n1, const int* n2, const int* isign) {
         return;
     }
     const std::size_t d1 = std::size_t(*n1), d2 = std::size_t(*n2);
-    transform_lines(a, *n1, 1, d2, d1, *isign);
-    transform_lines(a, *n2, d1, d1, 1, *isign);
+    // Buffers for both dimensions first, so that a shortage of memory never
+    // leaves the array half transformed.
+    const std::size_t longest = std::max(d1, d2);
+    std::unique_ptr<float[]> buffers(new (std::nothrow) float[2 * longest]);
+    if (!buffers) {
+        std::fputs(" No memory for WTN\n", stdout);
+        return;
+    }
+    float* line = buffers.get();
+    float* work = line + longest;
+    transform_lines(a, *n1, 1, d2, d1, *isign, line, work);
+    transform_lines(a, *n2, d1, d1, 1, *isign, line, work);
 }
 
 } // extern "C"
