@@ -47,7 +47,9 @@ Connection pgcon[max_connections];
 sem_t pglock;
 pthread_once_t pglock_once = PTHREAD_ONCE_INIT;
 
-void make_lock() { sem_init(&pglock, 0, 1); }
+void make_lock() {
+    sem_init(&pglock, 0, 1);
+}
 
 class Lock {
   public:
@@ -66,7 +68,9 @@ struct ClearResult {
 };
 using Result = std::unique_ptr<PGresult, ClearResult>;
 
-char* copy_text(const char* text) { return text == nullptr ? nullptr : strdup(text); }
+char* copy_text(const char* text) {
+    return text == nullptr ? nullptr : strdup(text);
+}
 
 // The error entry: the message, then the end mark. With room for one entry
 // only the end mark fits, and the message is dropped rather than leaving
@@ -99,7 +103,8 @@ const char* missing_argument(Kind kind, const char* dbname, const char* table, c
 }
 
 char* too_long(int length) {
-    if (length < 0) return format_message("Query too long (at most %d characters)\n", query_size - 1);
+    if (length < 0)
+        return format_message("Query too long (at most %d characters)\n", query_size - 1);
     return format_message("Query too long (%d characters, at most %d)\n", length, query_size - 1);
 }
 

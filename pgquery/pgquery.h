@@ -17,10 +17,10 @@ extern "C" {
  * other members are not set. value and name belong to the caller and are
  * released with freetuple. */
 typedef struct tuple {
-    int32_t row;  /* row number, from 0 */
-    int32_t col;  /* field number within the row, from 0 */
-    char* value;  /* the field's text */
-    char* name;   /* the field's name as the server gives it */
+    int32_t row; /* row number, from 0 */
+    int32_t col; /* field number within the row, from 0 */
+    char* value; /* the field's text */
+    char* name;  /* the field's name as the server gives it */
 } tuple;
 
 /* kind is "items", "nitems", "select" or "vselect". Fills at most maxres - 1

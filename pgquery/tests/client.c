@@ -228,8 +228,8 @@ static void quoting(void) {
 
 static int backend_count(const char* appname) {
     char sql[256];
-    snprintf(sql, sizeof sql,
-             "SELECT count(*) FROM pg_stat_activity WHERE application_name = '%s'", appname);
+    snprintf(sql, sizeof sql, "SELECT count(*) FROM pg_stat_activity WHERE application_name = '%s'",
+             appname);
     if (run_psql("postgres", sql, psql_out, sizeof psql_out) != 0) return -1;
     char* line = strchr(psql_out, '\n');
     return line ? atoi(line + 1) : -1;
@@ -321,6 +321,16 @@ static void connections(void) {
     CHECK_STR(r[0].value, "only");
     freetuple(r);
     exit_sql();
+    exit_sql();
+
+    /* An empty name leaves the choice to the client library (PGDATABASE);
+     * it is kept like any other name, not reopened on every call. */
+    setenv("PGDATABASE", "qdb3", 1);
+    long empty_pid = backend_pid("");
+    CHECK(empty_pid > 0);
+    CHECK(backend_pid("") == empty_pid);
+    CHECK(backend_count(appname) == 1);
+    unsetenv("PGDATABASE");
     exit_sql();
 }
 

@@ -27,8 +27,7 @@ int check_str(const char* got, const char* want, const char* what, const char* f
     return 0;
 }
 
-int check_prefix(const char* got, const char* want, const char* what, const char* file,
-                 int line) {
+int check_prefix(const char* got, const char* want, const char* what, const char* file, int line) {
     if (got != NULL && strncmp(got, want, strlen(want)) == 0) return 1;
     fprintf(stderr, "%s:%d: %s is \"%s\", expected it to begin \"%s\"\n", file, line, what,
             got ? got : "(null)", want);
@@ -50,8 +49,8 @@ int run_psql(const char* db, const char* sql, char* out, size_t size) {
         dup2(fds[1], 1);
         close(fds[0]);
         close(fds[1]);
-        execlp(psql, psql, "-X", "-q", "-A", "-F", "\x1f", "-P", "footer=off", "-d", db, "-c",
-               sql, (char*)NULL);
+        execlp(psql, psql, "-X", "-q", "-A", "-F", "\x1f", "-P", "footer=off", "-d", db, "-c", sql,
+               (char*)NULL);
         _exit(127);
     }
     close(fds[1]);
