@@ -154,15 +154,8 @@ static void keycol(void) {
     CHECK_STR(r[0].value, "1.25");
     freetuple(r);
 
-    CHECK(pgquery("nitems", "qdb0", "stars", "", "", "__STD", r, MAXRES) == 0);
-    CHECK_STR(r[0].value, "4");
-    freetuple(r);
-
     CHECK(pgquery("items", "qdb0", "stars", "", "", "__std", r, MAXRES) == -1);
     CHECK_PREFIX(r[0].value, "Query SELECT __std FROM stars failed\nERROR:  column \"__std\"");
-    freetuple(r);
-    CHECK(pgquery("items", "qdb0", "stars", "", "", "__STD ", r, MAXRES) == -1);
-    CHECK_PREFIX(r[0].value, "Query SELECT __STD  FROM stars failed\n");
     freetuple(r);
 }
 
