@@ -13,7 +13,7 @@ program client
       integer(c_int), value :: c
     end function cindex
   end interface
-  external fdate, usrid, readfits, writefits, filesize, tvread, tvwrite, tvcoordc, dispdot
+  external fdate, usrid, readfits, writefits, filesize, tvread, tvwrite, tvcoordc, dispdot, wtn
 
   character(len=80) :: fname, missing
   character(len=2880) :: hdr
@@ -23,7 +23,8 @@ program client
   character(len=26) :: stamp
   character(len=64) :: who
   integer(kind=2) :: img(12)
-  integer :: n1, n2, flen, i, v, nfail
+  integer :: n1, n2, flen, i, j, v, nfail
+  real :: grid(8, 4), orig(8, 4)
 
   nfail = 0
   fname = 'client.fit'
@@ -90,6 +91,18 @@ program client
 
   call check(cindex('abc'//c_null_char, ichar('c')) == 2, 'index finds c in abc')
   call check(cindex('abc'//c_null_char, ichar('x')) == -1, 'index reports x as -1')
+
+  ! The wavelet transform forth and back restores the array.
+  do j = 1, 4
+    do i = 1, 8
+      grid(i, j) = real(mod(i * 7 + j * 3, 11)) - 2.5
+    end do
+  end do
+  orig = grid
+  call wtn(grid, 8, 4, 1)
+  call check(maxval(abs(grid - orig)) > 0.1, 'wtn forward changes the array')
+  call wtn(grid, 8, 4, -1)
+  call check(maxval(abs(grid - orig)) < 1.0e-4, 'wtn inverse restores the array')
 
   call dispdot()
   print '(a)', ''
