@@ -58,11 +58,22 @@ int main(int argc, char** argv) {
         bench::keep(peak);
     }
 
+    // The statistics alone, on the finished histogram: they should not
+    // depend on the frame size.
+    std::vector<int> ihist(PGC_HIST_BINS);
+    white_1(map.data(), kSide, kSide, &peak, &sigm, ihist.data());
+    float xpeak = 0, width = 0;
+    double stats_best = bench::best_seconds(runs, [&] {
+        histt(ihist.data(), &xpeak, &width, PGC_HIST_BINS - 1);
+        bench::keep(xpeak);
+    });
+
     std::printf("frame %d x %d, best of %d runs\n", kSide, kSide, runs);
     std::printf("  plain sum of the pixels: %8.2f ms (mean %.2f)\n", sum_best * 1e3,
                 double(sum) / double(map.size()));
     std::printf("  white_ (mode and width): %8.2f ms (peak %.2f, width %.2f)\n", white_best * 1e3,
                 peak, sigm);
+    std::printf("  histt on its histogram:  %8.2f ms\n", stats_best * 1e3);
     std::printf("  ratio white_ / sum:      %8.2f\n", white_best / sum_best);
     return 0;
 }
