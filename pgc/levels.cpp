@@ -27,14 +27,18 @@ int top_bin(const int* ihist) {
     return 0;
 }
 
+void count_direct(const short* map, std::size_t count, int* ihist) {
+    for (std::size_t i = 0; i < count; ++i) {
+        unsigned b = unsigned(map[i] + kOffset);
+        if (b < unsigned(kBins)) ++ihist[b];
+    }
+}
+
 // Builds the histogram of count pixels into ihist and returns the top bin.
 int build_histogram(const short* map, std::size_t count, int* ihist) {
     std::fill(ihist, ihist + kBins, 0);
     if (count < kSplitAbove) {
-        for (std::size_t i = 0; i < count; ++i) {
-            unsigned b = unsigned(map[i] + kOffset);
-            if (b < unsigned(kBins)) ++ihist[b];
-        }
+        count_direct(map, count, ihist);
         return top_bin(ihist);
     }
     // Every 16-bit value has its own slot after the offset (mod 65536), so
@@ -44,10 +48,7 @@ int build_histogram(const short* map, std::size_t count, int* ihist) {
     std::unique_ptr<std::uint32_t[]> part(new (std::nothrow) std::uint32_t[4 * kSlots]());
     if (!part) {
         // Short of memory: count straight into the caller's histogram.
-        for (std::size_t i = 0; i < count; ++i) {
-            unsigned b = unsigned(map[i] + kOffset);
-            if (b < unsigned(kBins)) ++ihist[b];
-        }
+        count_direct(map, count, ihist);
         return top_bin(ihist);
     }
     std::uint32_t* p0 = part.get();
