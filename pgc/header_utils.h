@@ -25,6 +25,10 @@
  *     replaces the C library's index for that whole program, which is what
  *     such a program asked for. Programs that only use the other routines
  *     never get it, so the C library's index stays intact for them.
+ *   Whichever definition the linker meets first wins, and a runtime linked
+ *   ahead of everything (a sanitizer's, for one) carries its own index; a
+ *   program that must get this index in any build links the object library
+ *   pgc_index besides pgc.
  *   Its prototype conflicts with <strings.h>, so it is declared only when
  *   PGC_DECLARE_INDEX is defined, in a C file that does not include
  *   <string.h> or <strings.h>. */
