@@ -359,15 +359,18 @@ std::string Daemon::getexpo(int now) {
 
 void Daemon::track_job(const std::string& phase_now) {
     job = job_state(phase_now.size());
+    // A request is raised once (counter 1) and stays raised until the send
+    // phase takes it (counter 2): status records come faster than send
+    // phases, and a request passed over would never reach the dome.
     if (job == 1 && expo.restime > 0 && expo.restime <= 24) {
-        bump(stop_dome);
+        if (stop_dome == 0) stop_dome = 1;
         startdome = 0;
     }
     if (job == 2) rect += 3.1f;
     else rect = 0;
     if (job == 3) {
         stop_dome = 0;
-        bump(startdome);
+        if (startdome == 0) startdome = 1;
     }
     if (job != prev_job) {
         if (v1.size() > 56) {

@@ -386,16 +386,22 @@ TEST_F(DaemonTest, JobTrackingWritesJobFileAndRaisesDomeRequestsOnce) {
     EXPECT_EQ(d.job, 3);
     EXPECT_FALSE(qor::file_exists(root.path("u/tarnu/status/job.txt")));
     EXPECT_EQ(host.backgrounds, (std::vector<qor::Argv>{{qor::tool_path("newimage2"), "123"}}));
-    status_at(38, idle()); // a second idle record before the send phase...
+    status_at(38, idle()); // a second idle record before the send phase
     send();
-    EXPECT_EQ(sent.back(), "`"); // ...and the request is not sent at all, as counted
-    d.startdome = 0;
     status_at(40, idle());
-    send();
-    status_at(43, idle());
     send();
     EXPECT_EQ((std::vector<std::string>(sent.end() - 2, sent.end())),
               (std::vector<std::string>{"`&", "`"}));
+
+    // Next frame: several records inside the window before one send phase
+    // still give exactly one stop request.
+    status_at(50, exposing(21, 0, 50));
+    status_at(57, exposing(21, 0, 50)); // 23 s left
+    status_at(58, exposing(21, 0, 50));
+    send();
+    send();
+    EXPECT_EQ((std::vector<std::string>(sent.end() - 2, sent.end())),
+              (std::vector<std::string>{"`$", "`"}));
 }
 
 TEST_F(DaemonTest, JobFileFallbacks) {

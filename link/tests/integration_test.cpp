@@ -1,0 +1,206 @@
+// The daemon in real time, in a temporary site, against the simulated
+// telescope control computer and the simulated camera.
+#include "control.h"
+#include "files.h"
+#include "temp_site.h"
+
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+
+using qor::test::TempSite;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Logged {
+    double t;
+    std::string text; // escaped as the simulator logs it
+};
+
+struct Night : ::testing::Test {
+    TempSite site;
+    pid_t daemon = -1;
+
+    void start_scope(std::vector<std::string> options) {
+        ASSERT_TRUE(site.ok()) << site.error();
+        qor::Argv argv{"scopesim", "--daemon", "--ti-interval", "0"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        ASSERT_EQ(site.run(argv), 0);
+        ASSERT_TRUE(TempSite::wait_for(
+            [&] { return std::filesystem::exists(site.path("/dev/ttyS0")); }, 5s));
+    }
+    void start_daemon(qor::Argv args = {}) {
+        qor::Argv argv{site.tool("telelink")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        daemon = site.start(argv, site.root() + "/telelink.out");
+    }
+    void control(const std::string& line) {
+        std::string error;
+        ASSERT_TRUE(qor::scope::send_control(site.root(), line, error)) << error;
+    }
+    std::vector<Logged> received() {
+        std::vector<Logged> out;
+        std::ifstream in(site.root() + "/var/scope/received.log");
+        for (std::string line; std::getline(in, line);) {
+            auto a = line.find(' '), b = line.find(' ', a + 1);
+            if (b == std::string::npos) continue;
+            out.push_back({std::stod(line.substr(0, a)), line.substr(b + 1)});
+        }
+        return out;
+    }
+    int count_received(const std::string& text) {
+        int n = 0;
+        for (const auto& r : received()) n += r.text == text;
+        return n;
+    }
+    bool wait_received(const std::string& text, int times = 1, std::chrono::seconds limit = 8s) {
+        return TempSite::wait_for([&] { return count_received(text) >= times; }, limit);
+    }
+    std::string key(const std::string& name) { return site.key(name).value_or(""); }
+    std::string file(const std::string& path) {
+        return qor::read_file(site.path(path)).value_or("");
+    }
+    std::string scope_log() { return qor::read_file(site.root() + "/var/scope/scope.log").value_or(""); }
+    bool alive(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
+};
+
+std::string camera_stamp(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[40];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S.0", &tm);
+    return buf;
+}
+
+} // namespace
+
+TEST_F(Night, LineTrafficMailboxAndTimeAnswers) {
+    start_scope({"--status-interval", "2", "--quote-every", "2", "--filter-time", "1"});
+    start_daemon();
+    ASSERT_TRUE(wait_received("`\\x00"));
+    ASSERT_TRUE(wait_received("`", 2, 12s));
+    // Polls every third second.
+    std::vector<double> polls;
+    for (const auto& r : received())
+        if (r.text == "`") polls.push_back(r.t);
+    EXPECT_NEAR(polls[1] - polls[0], 3.0, 0.5);
+
+    // Status records published, quote signs and all.
+    ASSERT_TRUE(TempSite::wait_for([&] { return key("setups.qor.v1.value").size() >= 67; }, 5s));
+    std::string v1 = key("setups.qor.v1.value");
+    EXPECT_EQ(v1.substr(2, 1), ":");
+    std::string tele = file("/u/tarnu/status/telescope.txt");
+    EXPECT_EQ(std::count(tele.begin(), tele.end(), '\n'), 9) << tele;
+
+    // A posted filter command goes out and its reply comes back stamped.
+    site.set_key("setups.qor.pp.value", "00");
+    site.set_key("setups.qor.s1.value", "filt_V");
+    site.set_key("setups.qor.ss.value", "10");
+    ASSERT_TRUE(wait_received("`filt V\\n"));
+    EXPECT_EQ(key("setups.qor.ss.value"), "11");
+    ASSERT_TRUE(TempSite::wait_for([&] { return key("setups.qor.pp.value") == "10"; }, 8s));
+    EXPECT_EQ(key("setups.qor.p1.value").substr(8), "_filt_done");
+
+    // A reply full of shell text is stored as it came and runs nothing.
+    control("reply ok$(touch\\sPWNED);`touch\\sPWNED2`|cat>PWNED3");
+    ASSERT_TRUE(TempSite::wait_for([&] { return key("setups.qor.pp.value") == "20"; }, 8s));
+    EXPECT_EQ(key("setups.qor.p2.value").substr(8), "_ok$(touch_PWNED);`touch_PWNED2`|cat>PWNED3");
+    for (const char* f : {"PWNED", "PWNED2", "PWNED3"}) {
+        EXPECT_FALSE(std::filesystem::exists(f));
+        EXPECT_FALSE(std::filesystem::exists(site.root() + "/" + f));
+    }
+
+    // A time request is answered right after the next second boundary.
+    control("ti");
+    ASSERT_TRUE(TempSite::wait_for(
+        [&] { return scope_log().find("matches host clock") != std::string::npos; }, 5s))
+        << scope_log();
+    EXPECT_TRUE(alive(daemon));
+}
+
+TEST_F(Night, GarbageAndSplitRecordsDoNotStopTheCycle) {
+    start_scope({"--status-interval", "1", "--split-every", "3"});
+    start_daemon({"1"});
+    ASSERT_TRUE(wait_received("`", 1, 12s));
+    int before = count_received("`");
+    // Garbage is posted as replies (each costs the cycle a second), so the
+    // cycle slows down but must go on.
+    control("send \\x00\\xff`\\x00ti\\x00$(reboot)");
+    for (int i = 0; i < 5; ++i) {
+        control("garbage 200");
+        std::this_thread::sleep_for(2s);
+    }
+    std::this_thread::sleep_for(3s);
+    EXPECT_TRUE(alive(daemon));
+    EXPECT_GE(count_received("`"), before + 1);
+    EXPECT_FALSE(file("/u/tarnu/status/telescope.txt").empty());
+}
+
+TEST_F(Night, RestartHandsOverToANewInstance) {
+    start_scope({"--status-interval", "2", "--slew-rate", "90"});
+    start_daemon();
+    site.set_key("setups.qor.s1.value", "move_01:00:00_+10:00:00");
+    site.set_key("setups.qor.ss.value", "10");
+    const std::string move = "`move 01:00:00.0  10:00:00\\n";
+    ASSERT_TRUE(wait_received(move));
+    control("TI");
+    // Nine seconds of quiet, then the successor resends the move.
+    ASSERT_TRUE(wait_received(move, 2, 20s));
+    int status = 0;
+    ASSERT_TRUE(TempSite::wait_for([&] { return waitpid(daemon, &status, WNOHANG) == daemon; }, 3s));
+    EXPECT_TRUE(WIFEXITED(status) || WIFSIGNALED(status));
+    std::string boot = file("/u/tarnu/qorlib/boot.log");
+    EXPECT_EQ(boot.substr(0, 2), "0 ");
+    EXPECT_EQ(boot.size(), 27u);
+    EXPECT_FALSE(std::filesystem::exists(site.tool("isend")));
+    std::string out = qor::read_file(site.root() + "/telelink.out").value_or("");
+    EXPECT_NE(out.find("I reboot telelink!!\n"), std::string::npos);
+}
+
+TEST_F(Night, OneInstancePerSite) {
+    start_scope({"--status-interval", "2"});
+    start_daemon({"1"});
+    pid_t first = daemon;
+    ASSERT_TRUE(wait_received("`\\x00"));
+    start_daemon();
+    int status = 0;
+    ASSERT_TRUE(TempSite::wait_for([&] { return waitpid(first, &status, WNOHANG) == first; }, 3s));
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(wait_received("`\\x00", 2));
+    EXPECT_TRUE(alive(daemon));
+}
+
+TEST_F(Night, ExposureWritesJobFileAndAsksTheDome) {
+    start_scope({"--status-interval", "1"});
+    site.set_key("setups.exposure.0.value", "800"); // 8 s
+    site.set_key("setups.variables.obsnum.value", "7");
+    std::time_t now = std::time(nullptr);
+    site.set_key("imageid.exposures.0.exp_begin", camera_stamp(now));
+    site.set_key("imageid.exposures.0.exp_end", camera_stamp(now - 100));
+    site.set_key("imageid.exposures.0.ro_end", camera_stamp(now - 90));
+    start_daemon({"2"});
+    ASSERT_TRUE(TempSite::wait_for(
+        [&] { return std::filesystem::exists(site.path("/u/tarnu/status/job.txt")); }, 5s));
+    std::string job = file("/u/tarnu/status/job.txt");
+    EXPECT_EQ(job.substr(0, 4), "007\n");
+    EXPECT_NE(job.find("\n8\n4096 x 4096\n"), std::string::npos) << job;
+    ASSERT_TRUE(wait_received("`$", 1, 6s));
+
+    // Read out, then idle: the job file goes and the dome hears '&' once.
+    now = std::time(nullptr);
+    site.set_key("imageid.exposures.0.exp_end", camera_stamp(now));
+    ASSERT_TRUE(TempSite::wait_for(
+        [&] { return file("/u/tarnu/status/telescope.txt").size() > 120; }, 5s));
+    site.set_key("imageid.exposures.0.ro_end", camera_stamp(now + 1));
+    ASSERT_TRUE(TempSite::wait_for(
+        [&] { return !std::filesystem::exists(site.path("/u/tarnu/status/job.txt")); }, 5s));
+    ASSERT_TRUE(wait_received("`&", 1, 6s));
+    std::this_thread::sleep_for(4s);
+    EXPECT_EQ(count_received("`&"), 1);
+    EXPECT_EQ(count_received("`$"), 1);
+}
