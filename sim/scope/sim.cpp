@@ -93,7 +93,7 @@ void Sim::queue_status(double now) {
     if (mount_.slewing) slew_count_ = slew_count_ % 99 + 1;
     f.slew_count = slew_count_;
     f.dome_rotating = dome_rotating_;
-    f.filter_moving = filter_target_ != 0;
+    f.filter_moving = filter_target_ >= 0;
     f.filter = filter_;
     f.temperature_c = 5.0 + 3.0 * std::sin(now / 3600.0);
     ++status_count_;
@@ -221,9 +221,9 @@ void Sim::advance(double now) {
         log_.event(now, "slew done at " + hms_text(mount_.ra_h) + " " + dms_text(mount_.dec_deg));
         reply(done_reply("move"), "reply");
     }
-    if (filter_target_ != 0 && now >= filter_done_at_) {
+    if (filter_target_ >= 0 && now >= filter_done_at_) {
         filter_ = filter_target_;
-        filter_target_ = 0;
+        filter_target_ = -1;
         log_.event(now, "filter " + std::to_string(filter_) + " in the beam");
         reply(done_reply("filt"), "reply");
     }
@@ -256,7 +256,7 @@ void Sim::advance(double now) {
 double Sim::next_event(double now) const {
     double t = next_status_;
     if (mount_.slewing) t = std::min(t, now + 0.05);
-    if (filter_target_ != 0) t = std::min(t, filter_done_at_);
+    if (filter_target_ >= 0) t = std::min(t, filter_done_at_);
     if (ti_sent_ >= 0) t = std::min(t, ti_sent_ + cfg_.ti_timeout + 0.01);
     if (cfg_.ti_interval > 0) t = std::min(t, next_ti_);
     if (cfg_.restart_every > 0) t = std::min(t, next_restart_);
@@ -294,7 +294,7 @@ void Sim::control(std::string_view line, double now) {
             return;
         }
         if (cmd == "reply") *bytes += "\n";
-        queue({*bytes, cmd == "reply" ? "reply" : "raw bytes", false, false});
+        queue({*bytes, cmd == "reply" ? "injected reply" : "raw bytes", false, false});
     } else if (cmd == "garbage") {
         queue_garbage(static_cast<std::size_t>(std::clamp(number_arg(20), 1.0, 255.0)));
     } else if (cmd == "split") {

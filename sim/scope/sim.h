@@ -89,7 +89,7 @@ class Sim {
     double last_step_;
     bool move_reply_due_ = false;
     int filter_;
-    int filter_target_ = 0;
+    int filter_target_ = -1; // the wheel is turning to it; -1 at rest (0 is a filter number)
     double filter_done_at_ = 0;
     bool dome_rotating_ = true;
     int slew_count_ = 0;

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <unistd.h>
 
 using namespace qor::scope;
@@ -102,7 +103,7 @@ TEST_F(SimTest, MoveSlewsVisiblyAtTheRateAndRepliesWhenDone) {
 
 TEST_F(SimTest, FilterTurnsTakesTimeUsesTheSiteTableAndRefusesUnknownOnes) {
     std::filesystem::create_directories(dir + "/u/tarnu");
-    qor::replace_file(dir + "/u/tarnu/FILTER", "B 11\nV 12\nR 13\n");
+    qor::replace_file(dir + "/u/tarnu/FILTER", "B 11\nV 12\nR 13\nx 0\n");
     Log log(dir + "/var/scope", false);
     Sim sim(cfg, log, t);
     host_sends(sim, "`filt R\n");
@@ -114,11 +115,17 @@ TEST_F(SimTest, FilterTurnsTakesTimeUsesTheSiteTableAndRefusesUnknownOnes) {
     EXPECT_EQ(sim.filter(), 13);
     EXPECT_EQ(statuses(out).back().substr(1 + 54, 6), "OK0013");
 
-    host_sends(sim, "`filt x\n");
+    host_sends(sim, "`filt q\n");
     out = run_until(sim, t + 0.1);
     ASSERT_EQ(replies(out).size(), 1u);
     EXPECT_EQ(replies(out)[0][5], 'e');
     EXPECT_EQ(sim.filter(), 13);
+
+    // The site's table may give a letter the number 0; that is a filter too.
+    host_sends(sim, "`filt x\n");
+    out = run_until(sim, t + 2.5);
+    EXPECT_EQ(replies(out), std::vector<std::string>{"filt done\n"});
+    EXPECT_EQ(sim.filter(), 0);
 }
 
 TEST_F(SimTest, TimeRequestsAreCheckedAgainstTheHostClock) {
@@ -214,4 +221,36 @@ TEST_F(SimTest, QueuedStatusRecordsCoalesceWhileTheHostIsNotReading) {
     for (auto& o : sim.outbox()) status += o.status;
     EXPECT_EQ(status, 1);
     EXPECT_EQ(sim.outbox().size(), 2u);
+}
+
+TEST_F(SimTest, HostileBytesAndControlLinesNeverBreakTheReplyForm) {
+    Log log(dir + "/var/scope", false);
+    Sim sim(cfg, log, t);
+    Splitter splitter;
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> byte(0, 255), len(0, 80), pick(0, 5);
+    const std::string pieces[] = {"`", "move ", "filt ", ":", "-", "\n"};
+    for (int i = 0; i < 2000; ++i) {
+        std::string chunk;
+        for (int n = len(rng); n > 0; --n)
+            chunk +=
+                pick(rng) == 0 ? pieces[pick(rng)] : std::string(1, static_cast<char>(byte(rng)));
+        std::vector<Record> recs;
+        splitter.feed(chunk, t, recs);
+        splitter.flush_if_quiet(t + 1, recs);
+        for (auto& r : recs) sim.receive(r, t);
+        if (i % 50 == 0) sim.control(chunk.substr(0, chunk.find('\n')), t);
+        t += 0.2;
+        sim.advance(t);
+        while (!sim.outbox().empty()) {
+            Outgoing o = sim.outbox().front();
+            sim.outbox().pop_front();
+            if (o.what != "reply") continue;
+            EXPECT_LT(o.bytes.size(), 54u);
+            EXPECT_NE(o.bytes.front(), '`');
+            EXPECT_FALSE(o.bytes.starts_with("ti") || o.bytes.starts_with("TI"));
+            EXPECT_EQ(o.bytes.find('\n'), o.bytes.size() - 1);
+        }
+    }
+    EXPECT_NE(scope_log().find("unknown command"), std::string::npos);
 }
