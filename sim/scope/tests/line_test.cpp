@@ -3,6 +3,7 @@
 // waiting, closed and re-opened before every real command.
 #include "control.h"
 #include "files.h"
+#include "run.h"
 #include "sky.h"
 #include "text.h"
 
@@ -234,4 +235,28 @@ TEST_F(LineTest, SurvivesTheHostClosingTheLineAndStopsCleanlyOnTerm) {
     EXPECT_FALSE(qor::file_exists(root + "/var/scope/scopesim.pid"));
     EXPECT_FALSE(send_control(root, "status", err));
     EXPECT_NE(log("scope.log").find("stopped"), std::string::npos);
+}
+
+TEST(StartScope, StartsDetachedOncePerSiteAndStopsOnRequest) {
+    char tmpl[] = "/tmp/scopesim-start-XXXXXX";
+    std::string root = mkdtemp(tmpl);
+    setenv("SCOPESIM", SCOPESIM_PATH, 1);
+    qor::Argv start = {START_SCOPE_PATH, root, "--status-interval", "0.5"};
+    ASSERT_EQ(qor::run(start), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(root + "/dev/ttyS0"));
+    auto pid_text = qor::read_first_line(root + "/var/scope/scopesim.pid", 20);
+    ASSERT_TRUE(pid_text);
+    pid_t pid = std::stoi(*pid_text);
+    EXPECT_EQ(kill(pid, 0), 0);
+
+    // A second simulator would take the line away from the first.
+    EXPECT_NE(qor::run(start), 0);
+    EXPECT_EQ(qor::read_first_line(root + "/var/scope/scopesim.pid", 20), pid_text);
+
+    std::string err;
+    ASSERT_TRUE(send_control(root, "stop", err)) << err;
+    for (int i = 0; i < 100 && kill(pid, 0) == 0; ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_NE(kill(pid, 0), 0);
+    EXPECT_FALSE(std::filesystem::exists(root + "/dev/ttyS0"));
+    std::filesystem::remove_all(root);
 }
