@@ -25,7 +25,7 @@ struct Build {
     const char* instance_name; // name under which other instances are found
     bool baud_file;            // speed from the BAUD file, else always 9600
     bool flush_on_open;
-    bool nonblocking_open;     // O_NOCTTY | O_NONBLOCK, for the USB adapter
+    bool nonblocking_open; // O_NOCTTY | O_NONBLOCK, for the USB adapter
     bool reopen_before_command;
     bool attention_at_start;
     bool resend_file; // isend is read at start and written at a restart

@@ -51,7 +51,7 @@ int itohd(std::string_view text, float& ra, float& dec, float& epoch) {
     float d[3];
     if (!three_numbers(rest, 11, d)) return 0;
     float dec_d = (d[0] < 0 || rest[0] == '-') ? d[0] - d[1] / 60 - d[2] / 3600
-                                                 : d[0] + d[1] / 60 + d[2] / 3600;
+                                               : d[0] + d[1] / 60 + d[2] / 3600;
     // The fixed form has two digits of hours and of degrees.
     if (!(std::fabs(ra_h) < 99.99f && std::fabs(dec_d) < 99.99f)) return 0;
 

@@ -25,6 +25,8 @@ std::string zoms(double x, int flag);
 std::optional<std::string> rewrite_move(std::string_view command);
 
 // Successor of a mailbox sequence character: '0'..'3' round-robin.
-inline char successor(char c) { return static_cast<char>(((c + 1) & 3) | 0x30); }
+inline char successor(char c) {
+    return static_cast<char>(((c + 1) & 3) | 0x30);
+}
 
 } // namespace qlink

@@ -42,7 +42,9 @@ std::vector<std::string> file_lines(const std::string& path) {
 
 } // namespace
 
-std::string Daemon::tool(const char* name) const { return qor::tool_path(name); }
+std::string Daemon::tool(const char* name) const {
+    return qor::tool_path(name);
+}
 
 std::string Daemon::read_tool(std::initializer_list<const char*> words, std::size_t max) {
     auto it = words.begin();
@@ -208,8 +210,10 @@ void Daemon::restart() {
     host_.sleep(9);
     if (build_.resend_file) qor::replace_file(tool("isend"), send_again);
     std::string self = tool(build_.instance_name);
-    if (mode == 3) host_.run({self, "3"});
-    else host_.background({self});
+    if (mode == 3)
+        host_.run({self, "3"});
+    else
+        host_.background({self});
     handed_over_ = true;
 }
 
@@ -296,8 +300,8 @@ void Daemon::post_reply(const std::string& reply) {
     // The same words the shell would make of "keyset p<n> <jtime><reply>":
     // a line end in the reply ends the word, and nothing in it is run.
     qor::Argv argv{tool("keyset")};
-    for (auto& w : qor::command_words(std::string("p") + pp[0] + " " +
-                                      std::string(c_text(jtime)) + std::string(c_text(reply))))
+    for (auto& w : qor::command_words(std::string("p") + pp[0] + " " + std::string(c_text(jtime)) +
+                                      std::string(c_text(reply))))
         argv.push_back(std::move(w));
     host_.run(argv);
     std::string counters(pp, 2);
@@ -366,8 +370,10 @@ void Daemon::track_job(const std::string& phase_now) {
         if (stop_dome == 0) stop_dome = 1;
         startdome = 0;
     }
-    if (job == 2) rect += 3.1f;
-    else rect = 0;
+    if (job == 2)
+        rect += 3.1f;
+    else
+        rect = 0;
     if (job == 3) {
         stop_dome = 0;
         if (startdome == 0) startdome = 1;
@@ -436,8 +442,10 @@ void Daemon::checkname() {
     std::string text = format_int("%03d", obsnum);
     text += expo.vv > 10 ? " " + netjob : "\n";
     text += block;
-    if (filter != 0) text += std::to_string(filter) + " " + letter + "\n";
-    else text += "?\n";
+    if (filter != 0)
+        text += std::to_string(filter) + " " + letter + "\n";
+    else
+        text += "?\n";
     text += std::to_string(expt) + "\n";
     text += std::to_string(rows) + " x " + std::to_string(cols) + "\n";
     qor::replace_file(qor::site_path("/u/tarnu/status/job.txt"), text);

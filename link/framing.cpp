@@ -33,14 +33,22 @@ int baud_from(std::string_view content) {
 
 std::optional<unsigned> speed_setting(int baud) {
     switch (baud) {
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return std::nullopt;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -90,11 +98,20 @@ std::string time_answer(std::time_t t) {
 void substitute(std::string& text) {
     for (char& c : text) {
         switch (c) {
-        case '"': c = '.'; break;
-        case '\'': c = ':'; break;
-        case ' ': c = '_'; break;
-        case '=': c = '0'; break;
-        default: break;
+        case '"':
+            c = '.';
+            break;
+        case '\'':
+            c = ':';
+            break;
+        case ' ':
+            c = '_';
+            break;
+        case '=':
+            c = '0';
+            break;
+        default:
+            break;
         }
     }
 }
@@ -103,7 +120,9 @@ void split69(std::string& text) {
     if (text.size() > 69 && text[69] != mark) text.erase(0, 69);
 }
 
-bool in_length_window(std::size_t n) { return n >= 54 && n <= 68; }
+bool in_length_window(std::size_t n) {
+    return n >= 54 && n <= 68;
+}
 
 std::string_view c_text(std::string_view text) {
     return text.substr(0, std::min(text.size(), text.find('\0')));

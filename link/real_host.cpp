@@ -72,13 +72,17 @@ void RealHost::sleep(double seconds) {
     }
 }
 
-int RealHost::run(const qor::Argv& argv) { return qor::run(argv); }
+int RealHost::run(const qor::Argv& argv) {
+    return qor::run(argv);
+}
 
 std::string RealHost::capture(const qor::Argv& argv, std::size_t max_bytes) {
     return qor::run_capture(argv, max_bytes).out;
 }
 
-bool RealHost::background(const qor::Argv& argv) { return qor::run_background(argv); }
+bool RealHost::background(const qor::Argv& argv) {
+    return qor::run_background(argv);
+}
 
 void RealHost::end_other_instances(const Build& build) {
     qlink::end_other_instances(build.instance_name);

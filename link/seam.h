@@ -17,9 +17,10 @@ class Host {
     virtual ~Host() = default;
 
     // Serial port.
-    virtual bool open_port(const Build& build, std::string& error) = 0; // false: errno text in error
-    virtual int configure(const Build& build, bool verbose) = 0;        // set_com: 0 or -1
-    virtual std::string read_port(std::size_t max) = 0; // what has arrived, never waits
+    virtual bool open_port(const Build& build,
+                           std::string& error) = 0;              // false: errno text in error
+    virtual int configure(const Build& build, bool verbose) = 0; // set_com: 0 or -1
+    virtual std::string read_port(std::size_t max) = 0;          // what has arrived, never waits
     virtual void write_port(std::string_view bytes) = 0;
     virtual void flush_port() = 0;
     virtual void close_port() = 0;

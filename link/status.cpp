@@ -69,8 +69,8 @@ std::string phase_text(std::string_view exp3_out, int now, int expt, float rect,
     std::string_view begin = field(out, 0, 21), end = field(out, 22, 21),
                      readout = field(out, 44, 21);
     if (begin > end) { // an exposure is running
-        int start = two_digits(begin, 11) * 3600 + two_digits(begin, 14) * 60 +
-                    two_digits(begin, 17);
+        int start =
+            two_digits(begin, 11) * 3600 + two_digits(begin, 14) * 60 + two_digits(begin, 17);
         int elapsed = now - start;
         if (elapsed < 0) elapsed += 86400;
         int remaining = expt - elapsed;
@@ -79,8 +79,10 @@ std::string phase_text(std::string_view exp3_out, int now, int expt, float rect,
         text += eight(remaining);
     } else if (end > readout) { // the frame is being read out
         text.resize(43, ' ');
-        if (rect > 0 && rect < 999) text += eight(static_cast<int>(rect));
-        else text += ' ';
+        if (rect > 0 && rect < 999)
+            text += eight(static_cast<int>(rect));
+        else
+            text += ' ';
     }
     return text;
 }

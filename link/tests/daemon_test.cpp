@@ -13,8 +13,8 @@ using namespace qlink::test;
 namespace {
 
 std::string record(const std::string& clock = "21:05:07.4") {
-    return "`" + clock + "21:05:07.4" + "12:34:56.7" + "+12:34:56.7" + "0:00:00.0" +
-           "ABCDEF0003" + "XYZ1234" + "\n";
+    return "`" + clock + "21:05:07.4" + "12:34:56.7" + "+12:34:56.7" + "0:00:00.0" + "ABCDEF0003" +
+           "XYZ1234" + "\n";
 }
 
 const std::string attention("`\0", 2);
@@ -118,7 +118,8 @@ TEST_F(DaemonTest, PostedCommandIsTakenOncePortReopened) {
     std::size_t ev = host.events.size();
     cycles(1);
     std::vector<std::string> tail(host.events.begin() + static_cast<long>(ev), host.events.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"flush", "close", "open", "flush", "write:`filt R\n"}));
+    EXPECT_EQ(tail,
+              (std::vector<std::string>{"flush", "close", "open", "flush", "write:`filt R\n"}));
     EXPECT_EQ(host.db["qor.ss"], "11");
 
     auto ss_reads = [&] {
@@ -158,7 +159,8 @@ TEST_F(DaemonTest, MoveCommandsAreRewrittenOrNotSent) {
     std::size_t ev = host.events.size();
     cycles(3);
     EXPECT_EQ(host.writes.back(), "`");
-    EXPECT_EQ(std::count(host.events.begin() + static_cast<long>(ev), host.events.end(), "close"), 0);
+    EXPECT_EQ(std::count(host.events.begin() + static_cast<long>(ev), host.events.end(), "close"),
+              0);
     EXPECT_EQ(host.db["qor.ss"], "22");
     EXPECT_NE(host.out.find("bad coordinates, not sent: move 12:34:56.78901 10:00:00\n"),
               std::string::npos);
@@ -186,7 +188,8 @@ TEST_F(DaemonTest, DomeRequestsGoOutWithoutReopening) {
     d.startdome = 1;
     cycles(3);
     EXPECT_EQ(host.writes.back(), "`&");
-    EXPECT_EQ(std::count(host.events.begin() + static_cast<long>(ev), host.events.end(), "close"), 0);
+    EXPECT_EQ(std::count(host.events.begin() + static_cast<long>(ev), host.events.end(), "close"),
+              0);
     EXPECT_EQ(host.out, "BAUD: 9600\n"); // quiet in mode 0
 }
 
@@ -234,7 +237,8 @@ TEST_F(DaemonTest, RestartHandsTheLastMoveToASuccessor) {
     EXPECT_FALSE(d.cycle());
     EXPECT_EQ(d.exit_status(), 0);
     EXPECT_EQ(host.out.substr(host.out.find("I reboot")), "I reboot telelink!!\n"
-              "R: 21:05:17_" + std::string(22, ' ') + "TI\n");
+                                                          "R: 21:05:17_" +
+                                                              std::string(22, ' ') + "TI\n");
     EXPECT_EQ(host.writes_since(w), (std::vector<std::string>{attention, attention}));
     EXPECT_EQ(file("u/tarnu/qorlib/boot.log"), "0 Tue Dec  8 21:05:08 2026\n");
     EXPECT_EQ(file("u/tarnu/mokel/isend"), "move 12:34:56.7 -12:34:56\n");
@@ -318,7 +322,8 @@ TEST_F(DaemonTest, StatusRecordsArePublishedOrDropped) {
     EXPECT_EQ(d.v1, record().substr(1, 68));
     EXPECT_EQ(file("u/tarnu/status/telescope.txt"),
               "21:05:07.4\n21:05:07.4\n12:34:56.7\n+12:34:56.\n70:00:00.0\nABCD EF 0003\n"
-              "XYZ1234\n-110.05\n" + idle().substr(0, 65) + "\n");
+              "XYZ1234\n-110.05\n" +
+                  idle().substr(0, 65) + "\n");
     EXPECT_NE(host.out.find(record()), std::string::npos); // echoed in mode 1
 
     // Status text with shell characters is one literal word too.
@@ -339,9 +344,9 @@ TEST_F(DaemonTest, JobTrackingWritesJobFileAndRaisesDomeRequestsOnce) {
     host.db["nc.0"] = "4160";
     host.db["object.0"] = "M31";
     qor::replace_file(root.path("u/tarnu/FILTER"), "B 2\nV 3\n");
-    qor::replace_file(root.path("u/tarnu/NAME"),
-                      "heading\nNGC1 " + std::string(30, 'a') + " M1\nANDR " +
-                          std::string(30, 'b') + " M31\n");
+    qor::replace_file(root.path("u/tarnu/NAME"), "heading\nNGC1 " + std::string(30, 'a') +
+                                                     " M1\nANDR " + std::string(30, 'b') +
+                                                     " M31\n");
     qor::replace_file(root.path("u/tarnu/status/netjob.log"), "net 1\n");
     start({"telelink", "2"});
 
@@ -407,7 +412,8 @@ TEST_F(DaemonTest, JobTrackingWritesJobFileAndRaisesDomeRequestsOnce) {
 TEST_F(DaemonTest, JobFileFallbacks) {
     host.db["object.0"] = "UNKNOWN";
     host.db["exposure.0"] = "500";
-    qor::replace_file(root.path("u/tarnu/NAME"), "heading\nANDR " + std::string(30, 'b') + " M31\n");
+    qor::replace_file(root.path("u/tarnu/NAME"),
+                      "heading\nANDR " + std::string(30, 'b') + " M31\n");
     qor::replace_file(root.path("u/tarnu/status/netjob.log"), "net job 7\n");
     start();
     host.exp3 = exposing(21, 0, 0, 12);

@@ -112,7 +112,9 @@ struct FakeHost : Host {
 };
 
 // Seconds since the epoch of a UTC time of day on 8 Dec 2026.
-inline double at(int h, int m, double s) { return 1796688000.0 + h * 3600 + m * 60 + s; }
+inline double at(int h, int m, double s) {
+    return 1796688000.0 + h * 3600 + m * 60 + s;
+}
 
 // A temporary site root for one test, with the directories the daemon uses.
 struct TempRoot {

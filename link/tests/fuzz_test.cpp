@@ -45,18 +45,32 @@ TEST(Fuzz, RandomInputNeverStopsTheCycle) {
     ASSERT_EQ(daemon->start({"telelink", std::to_string(pick(rng) % 3)}), 0);
     for (long i = 0; i < cycles; ++i) {
         switch (pick(rng)) {
-        case 0: host.inbound.push_back(random_text(rng, 255)); break;
+        case 0:
+            host.inbound.push_back(random_text(rng, 255));
+            break;
         case 1:
         case 2:
-        case 3: host.inbound.push_back(mutated_record(rng)); break;
-        case 4: host.inbound.push_back("ti" + random_text(rng, 10)); break;
-        case 5: host.db["qor.ss"] = random_text(rng, 3); break;
-        case 6: host.db["qor.s" + std::string(1, "0123"[i % 4])] =
-                    (i % 2 ? "move_" : "") + random_text(rng, 40);
+        case 3:
+            host.inbound.push_back(mutated_record(rng));
             break;
-        case 7: host.exp3 = random_text(rng, 120); break;
-        case 8: host.db["variables.obsnum"] = random_text(rng, 12); break;
-        default: break;
+        case 4:
+            host.inbound.push_back("ti" + random_text(rng, 10));
+            break;
+        case 5:
+            host.db["qor.ss"] = random_text(rng, 3);
+            break;
+        case 6:
+            host.db["qor.s" + std::string(1, "0123"[i % 4])] =
+                (i % 2 ? "move_" : "") + random_text(rng, 40);
+            break;
+        case 7:
+            host.exp3 = random_text(rng, 120);
+            break;
+        case 8:
+            host.db["variables.obsnum"] = random_text(rng, 12);
+            break;
+        default:
+            break;
         }
         if (i % 997 == 0) host.inbound.push_back("TI" + random_text(rng, 5));
         if (!daemon->cycle()) {

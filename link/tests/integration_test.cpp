@@ -65,7 +65,9 @@ struct Night : ::testing::Test {
     std::string file(const std::string& path) {
         return qor::read_file(site.path(path)).value_or("");
     }
-    std::string scope_log() { return qor::read_file(site.root() + "/var/scope/scope.log").value_or(""); }
+    std::string scope_log() {
+        return qor::read_file(site.root() + "/var/scope/scope.log").value_or("");
+    }
     bool alive(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
 };
 
@@ -152,7 +154,8 @@ TEST_F(Night, RestartHandsOverToANewInstance) {
     // Nine seconds of quiet, then the successor resends the move.
     ASSERT_TRUE(wait_received(move, 2, 20s));
     int status = 0;
-    ASSERT_TRUE(TempSite::wait_for([&] { return waitpid(daemon, &status, WNOHANG) == daemon; }, 3s));
+    ASSERT_TRUE(
+        TempSite::wait_for([&] { return waitpid(daemon, &status, WNOHANG) == daemon; }, 3s));
     EXPECT_TRUE(WIFEXITED(status) || WIFSIGNALED(status));
     std::string boot = file("/u/tarnu/qorlib/boot.log");
     EXPECT_EQ(boot.substr(0, 2), "0 ");
@@ -194,8 +197,8 @@ TEST_F(Night, ExposureWritesJobFileAndAsksTheDome) {
     // Read out, then idle: the job file goes and the dome hears '&' once.
     now = std::time(nullptr);
     site.set_key("imageid.exposures.0.exp_end", camera_stamp(now));
-    ASSERT_TRUE(TempSite::wait_for(
-        [&] { return file("/u/tarnu/status/telescope.txt").size() > 120; }, 5s));
+    ASSERT_TRUE(
+        TempSite::wait_for([&] { return file("/u/tarnu/status/telescope.txt").size() > 120; }, 5s));
     site.set_key("imageid.exposures.0.ro_end", camera_stamp(now + 1));
     ASSERT_TRUE(TempSite::wait_for(
         [&] { return !std::filesystem::exists(site.path("/u/tarnu/status/job.txt")); }, 5s));

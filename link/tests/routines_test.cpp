@@ -95,10 +95,10 @@ TEST(Coords, MoveRewrite) {
 
 TEST(Coords, UnreadableMoveIsNeverRewritten) {
     float ra = 7, dec = 7, ep = 7;
-    for (const char* bad : {"12:34:56.78901 10:00:00",  // first word too long
-                            "12:34:56      10:00:00",   // no declination within 5
-                            "12:34:56",                 // none at all
-                            "abc def", "12:00:00 xyz",  // no numbers
+    for (const char* bad : {"12:34:56.78901 10:00:00", // first word too long
+                            "12:34:56      10:00:00",  // no declination within 5
+                            "12:34:56",                // none at all
+                            "abc def", "12:00:00 xyz", // no numbers
                             "nan 10", "12 inf", "1e30 10", "12 -1e30", ""}) {
         EXPECT_EQ(itohd(bad, ra, dec, ep), 0) << bad;
         EXPECT_EQ(ra, 7);
@@ -145,8 +145,8 @@ TEST(Status, PhaseTextAndJobStates) {
     EXPECT_EQ(phase_text("junk", 0, 30, 0, e).size(), 29u);
     EXPECT_FLOAT_EQ(e.tems, -110.7f);
 
-    for (auto [len, state] : {std::pair{29, 1}, {40, 1}, {41, 2}, {44, 2}, {51, 2}, {62, 2},
-                              {63, 3}, {65, 3}})
+    for (auto [len, state] :
+         {std::pair{29, 1}, {40, 1}, {41, 2}, {44, 2}, {51, 2}, {62, 2}, {63, 3}, {65, 3}})
         EXPECT_EQ(job_state(len), state) << len;
 }
 
