@@ -94,28 +94,28 @@ void expose(const Setup& setup, long obsnum, const std::string& begin) {
     readout = std::max(0L, std::min(readout, static_cast<long>(max_readout)));
     sleep_ms(readout * 1000);
 
-    FrameSpec spec;
-    spec.side = frame_side(setup);
-    spec.column_offset = std::max(0, leading_int(setup.sc, 0));
-    spec.row_offset = std::max(0, leading_int(setup.sr, 0));
-    spec.obsnum = obsnum;
-    spec.hundredths = setup.hundredths;
-    spec.object = setup.object;
-    spec.readspeed = setup.readspeed;
-    spec.windowset = setup.windowset;
-    spec.date_obs = begin.substr(0, 10);
-    spec.time_obs = begin.size() >= 21 ? begin.substr(11, 10) : "00:00:00.0";
+    FrameInfo info;
+    info.side = frame_side(setup);
+    info.column_offset = std::max(0, leading_int(setup.sc, 0));
+    info.row_offset = std::max(0, leading_int(setup.sr, 0));
+    info.obsnum = obsnum;
+    info.hundredths = setup.hundredths;
+    info.object = setup.object;
+    info.readspeed = setup.readspeed;
+    info.windowset = setup.windowset;
+    info.date_obs = begin.substr(0, 10);
+    info.time_obs = begin.size() >= 21 ? begin.substr(11, 10) : "00:00:00.0";
     auto temp = db_get("cameradata.temperature.current.detector");
-    if (temp) spec.temperature = std::strtod(temp->c_str(), nullptr);
+    if (temp) info.temperature = std::strtod(temp->c_str(), nullptr);
 
     // The frame appears under its name only when complete (temp + rename),
     // and the next number is in place before anyone can see the frame.
     std::string frame = site_path("/data/d") + std::to_string(obsnum) + ".ccd";
     db_set("setups.variables.obsnum.value", std::to_string(obsnum + 1));
-    bool written = replace_file(frame, make_frame(spec));
+    bool written = replace_file(frame, make_frame(info));
     record("ro_end", "exp_end");
     append_file(site_path("/var/log/camera.log"),
-                "d" + std::to_string(obsnum) + ".ccd " + std::to_string(spec.side) + " " +
+                "d" + std::to_string(obsnum) + ".ccd " + std::to_string(info.side) + " " +
                     std::to_string(setup.hundredths) + (written ? " written\n" : " failed\n"));
 }
 

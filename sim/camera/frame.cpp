@@ -50,8 +50,8 @@ std::string card(const std::string& keyword, const std::string& value) {
     return std::string(buf, 80);
 }
 
-std::string make_frame(const FrameSpec& spec) {
-    const int side = spec.side;
+std::string make_frame(const FrameInfo& info) {
+    const int side = info.side;
     const int width = side + overscan_columns;
 
     std::vector<std::string> cards(72, std::string(80, ' '));
@@ -61,29 +61,29 @@ std::string make_frame(const FrameSpec& spec) {
     cards[2] = card("NAXIS", "2");
     cards[3] = card("NAXIS1", number(width));
     cards[4] = card("NAXIS2", number(side));
-    cards[5] = card("COLSTART", number(spec.column_offset));
-    cards[6] = card("ROWSTART", number(spec.row_offset));
+    cards[5] = card("COLSTART", number(info.column_offset));
+    cards[6] = card("ROWSTART", number(info.row_offset));
     cards[7] = card("BZERO", "32768");
     cards[8] = card("BSCALE", "1");
-    cards[9] = card("OBSNUM", number(spec.obsnum));
-    std::snprintf(text, sizeof text, "%ld.%02ld", spec.hundredths / 100, spec.hundredths % 100);
+    cards[9] = card("OBSNUM", number(info.obsnum));
+    std::snprintf(text, sizeof text, "%ld.%02ld", info.hundredths / 100, info.hundredths % 100);
     cards[10] = card("EXPTIME", text);
     cards[11] = card("OVERSCAN", number(overscan_columns));
-    cards[12] = card("READSPD", quoted(spec.readspeed));
-    cards[13] = card("WINDOW", quoted(spec.windowset));
-    cards[19] = card("DATE-OBS", quoted(spec.date_obs));
-    cards[20] = card("TIME-OBS", quoted(spec.time_obs));
-    std::snprintf(text, sizeof text, "%.1f", spec.temperature);
+    cards[12] = card("READSPD", quoted(info.readspeed));
+    cards[13] = card("WINDOW", quoted(info.windowset));
+    cards[19] = card("DATE-OBS", quoted(info.date_obs));
+    cards[20] = card("TIME-OBS", quoted(info.time_obs));
+    std::snprintf(text, sizeof text, "%.1f", info.temperature);
     cards[36] = card("CCDTEMP", text);
     cards[42] = card("DETECTOR", quoted("sim4096"));
-    cards[51] = card("OBJECT", quoted(spec.object.substr(0, 60)));
+    cards[51] = card("OBJECT", quoted(info.object.substr(0, 60)));
     cards[52] = "END" + std::string(77, ' ');
 
     std::string out;
     out.reserve(header_bytes + static_cast<std::size_t>(width) * side * 2);
     for (const auto& c : cards) out += c;
 
-    Noise noise{0x9e3779b97f4a7c15ULL ^ static_cast<std::uint64_t>(spec.obsnum) * 7919};
+    Noise noise{0x9e3779b97f4a7c15ULL ^ static_cast<std::uint64_t>(info.obsnum) * 7919};
     std::vector<Star> stars;
     int count = 6 + static_cast<int>(noise.next() % 6);
     for (int i = 0; i < count; ++i) {
@@ -117,7 +117,7 @@ std::string make_frame(const FrameSpec& spec) {
     };
     for (int y = 0; y < side; ++y) {
         for (int x = 0; x < side; ++x) {
-            int bias = spec.column_offset + x > 2047 ? bias_right : bias_left;
+            int bias = info.column_offset + x > 2047 ? bias_right : bias_left;
             put(bias + image[static_cast<std::size_t>(y) * side + x]);
         }
         for (int x = 0; x < overscan_columns; ++x) {

@@ -8,7 +8,7 @@
 
 namespace qor::sim {
 
-struct FrameSpec {
+struct FrameInfo {
     int side = 512;            // image columns and rows
     int column_offset = 0;     // detector column of the first pixel
     int row_offset = 0;
@@ -33,6 +33,6 @@ constexpr int sky_level = 800;
 std::string card(const std::string& keyword, const std::string& value);
 
 // The whole frame file.
-std::string make_frame(const FrameSpec& spec);
+std::string make_frame(const FrameInfo& info);
 
 } // namespace qor::sim
