@@ -276,7 +276,8 @@ int run_loop(const Config& cfg, Site& site) {
         pollfd fds[3] = {{site.pty.master.get(), POLLIN, 0},
                          {site.control.get(), POLLIN, 0},
                          {sigs.get(), POLLIN, 0}};
-        int r = ::poll(fds, 3, hung_up ? std::min(timeout_ms, 200) : timeout_ms);
+        if (hung_up) fds[0].fd = -1; // a hung-up master polls ready for ever
+        int r = ::poll(fds, 3, timeout_ms);
         if (r < 0 && errno != EINTR) break;
         now = now_s();
         if (r > 0 && (fds[2].revents & POLLIN)) {
@@ -286,6 +287,11 @@ int run_loop(const Config& cfg, Site& site) {
             break;
         }
         std::vector<Record> recs;
+        if (hung_up) {
+            std::string err;
+            hung_up = !reopen_slave(site.pty, err);
+            if (!hung_up) log.event(now, "line open again");
+        }
         if (r > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             char buf[4096];
             ssize_t n = ::read(site.pty.master.get(), buf, sizeof buf);
@@ -296,7 +302,7 @@ int run_loop(const Config& cfg, Site& site) {
                 // Every slave descriptor closed: keep the line alive by
                 // opening it again ourselves.
                 std::string err;
-                if (!hung_up) log.event(now, "line hung up, reopening");
+                log.event(now, "line hung up, reopening");
                 hung_up = !reopen_slave(site.pty, err);
             }
         }
