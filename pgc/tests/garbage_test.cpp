@@ -55,7 +55,9 @@ TEST(Garbage, DamagedHeadersAndShortFilesNeverCrashAReader) {
             ASSERT_FALSE(fr.message.empty());
         }
         const pgc::Load fits = pgc::load_fits(f, fr, pgc::Rows::naxis1_rows);
-        if (fits != pgc::Load::ok) ASSERT_FALSE(fr.message.empty());
+        if (fits != pgc::Load::ok) {
+            ASSERT_FALSE(fr.message.empty());
+        }
 
         int n1 = -1, n2 = -1, ix = static_cast<int>(rng() % 5000) - 100,
             iy = static_cast<int>(rng() % 5000) - 100, n = 64, nx = 96, ny = 64;
