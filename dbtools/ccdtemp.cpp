@@ -1,4 +1,6 @@
 // ccdtemp: the detector temperature as the camera database holds it.
 #include "run.h"
 
-int main() { return qor::run({"dbshow", "cameradata.temperature.current.detector"}); }
+int main() {
+    return qor::run({"dbshow", "cameradata.temperature.current.detector"});
+}

@@ -26,7 +26,9 @@ std::string last_line(const std::string& path) {
 // camera is idle, and is a blank while the readout seconds are shown. A
 // shorter line is an exposure in progress (29 or 44 characters) or a file
 // caught while it is rewritten: keep waiting then too.
-bool camera_ready(const std::string& line) { return line.size() > 45 && line[45] != ' '; }
+bool camera_ready(const std::string& line) {
+    return line.size() > 45 && line[45] != ' ';
+}
 
 } // namespace
 

@@ -7,8 +7,7 @@ int main() {
     int status = 0;
     for (int i = 0; i < 8; ++i) {
         for (const char* field : {"exp_begin", "exp_end", "ro_end"}) {
-            status = qor::run(
-                {"dbshow", "imageid.exposures." + std::to_string(i) + "." + field});
+            status = qor::run({"dbshow", "imageid.exposures." + std::to_string(i) + "." + field});
         }
     }
     return status;

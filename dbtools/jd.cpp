@@ -7,7 +7,9 @@
 
 namespace qor {
 
-std::string getime() { return now_asctime(); }
+std::string getime() {
+    return now_asctime();
+}
 
 int dojd(int year, int month, int day, int hour) {
     int g = static_cast<int>((month + 9) * 0.09); // 0 for January and February

@@ -38,6 +38,6 @@ int main(int argc, char** argv) {
     // Give the camera system time to finish writing the frame.
     std::this_thread::sleep_for(std::chrono::seconds(3));
     std::fflush(stdout);
-    return qor::run({qor::tool_path("ccdpeek"),
-                     qor::site_path("/data/d") + std::to_string(*obsnum) + ".ccd"});
+    return qor::run(
+        {qor::tool_path("ccdpeek"), qor::site_path("/data/d") + std::to_string(*obsnum) + ".ccd"});
 }

@@ -15,9 +15,9 @@ TEST(DayNumber, OneNightKeepsOneNumber) {
 
 TEST(DayNumber, AgreesWithTheCalendarAcrossMonthsAndYears) {
     // January and February count with the previous year's leap rule.
-    EXPECT_EQ(dojd(2026, 1, 1, 12), 1042);  // 2461042
-    EXPECT_EQ(dojd(2026, 3, 1, 12), 1101);  // 2461101
-    EXPECT_EQ(dojd(2024, 2, 29, 12), 370);  // 2460370
+    EXPECT_EQ(dojd(2026, 1, 1, 12), 1042); // 2461042
+    EXPECT_EQ(dojd(2026, 3, 1, 12), 1101); // 2461101
+    EXPECT_EQ(dojd(2024, 2, 29, 12), 370); // 2460370
     EXPECT_EQ(dojd(2024, 3, 1, 12), 371);
     EXPECT_EQ(dojd(2026, 12, 31, 12), 1406);
     EXPECT_EQ(dojd(2027, 1, 1, 12), 1407);

@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 namespace {
 
 class Tools : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(site.ok()) << site.error(); }
 
     // Replaces a command of the site by the logging stand-in, so a test sees
@@ -58,9 +58,9 @@ TEST_F(Tools, UsageTextsWhenArgumentsAreMissing) {
     log_instead_of(site.root() + "/bin/dbset");
     log_instead_of(site.root() + "/bin/dbshow");
     const std::string keyset_usage = "\n\t****** Usage: keyset v1 1234_5678\n\n";
-    for (const qor::Argv& argv : {qor::Argv{site.tool("keyset")},
-                                  qor::Argv{site.tool("keyset"), "v1"},
-                                  qor::Argv{site.tool("keyset"), "xx"}}) {
+    for (const qor::Argv& argv :
+         {qor::Argv{site.tool("keyset")}, qor::Argv{site.tool("keyset"), "v1"},
+          qor::Argv{site.tool("keyset"), "xx"}}) {
         auto r = site.capture(argv);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, keyset_usage);
@@ -178,13 +178,13 @@ namespace {
 // exposing (seconds left), reading out (seconds so far), idle (three stamps).
 const std::string exposing = "2026-12-08T19:44:56.0      25";
 const std::string reading = "2026-12-08T19:44:56.0 2026-12-08T19:45:26.0       3";
-const std::string idle =
-    "2026-12-08T19:44:56.0 2026-12-08T19:45:26.0 2026-12-08T19:45:30.1";
+const std::string idle = "2026-12-08T19:44:56.0 2026-12-08T19:45:26.0 2026-12-08T19:45:30.1";
 
 void write_status(const TempSite& site, const std::string& last) {
     qor::replace_file(site.path("/u/tarnu/status/telescope.txt"),
                       "19:44:56.0\n19:44:56.0\n05:35:17.3\n-05:23:28.0\n0:00:00.0\n"
-                      "0000 00 0003\n0000000\n-110.00\n" + last + "\n");
+                      "0000 00 0003\n0000000\n-110.00\n" +
+                          last + "\n");
 }
 
 } // namespace

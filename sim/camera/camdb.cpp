@@ -13,7 +13,9 @@ namespace {
 
 constexpr std::size_t max_key = 200;
 
-std::string key_path(std::string_view key) { return camdb_dir() + "/" + std::string(key); }
+std::string key_path(std::string_view key) {
+    return camdb_dir() + "/" + std::string(key);
+}
 
 bool make_dirs(const std::string& dir) {
     for (std::size_t pos = 1; pos <= dir.size(); ++pos) {
@@ -27,7 +29,9 @@ bool make_dirs(const std::string& dir) {
 
 } // namespace
 
-std::string camdb_dir() { return site_path("/var/camdb"); }
+std::string camdb_dir() {
+    return site_path("/var/camdb");
+}
 
 bool valid_key(std::string_view key) {
     if (key.empty() || key.size() > max_key || key.front() == '.') return false;

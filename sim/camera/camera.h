@@ -8,8 +8,8 @@ namespace qor::sim {
 
 // What an exposure is taken with (the camera's set-up keys).
 struct Setup {
-    long hundredths = 0;        // exposure time, hundredths of a second
-    std::string sc = "0";       // start column and row, columns and rows of the window
+    long hundredths = 0;  // exposure time, hundredths of a second
+    std::string sc = "0"; // start column and row, columns and rows of the window
     std::string sr = "0";
     std::string nc = "4096";
     std::string nr = "4096";

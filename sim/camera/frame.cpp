@@ -14,7 +14,9 @@ std::string quoted(const std::string& s) {
     return v + "'";
 }
 
-std::string number(long n) { return std::to_string(n); }
+std::string number(long n) {
+    return std::to_string(n);
+}
 
 // Small deterministic generator: the same observation number gives the same sky.
 struct Noise {
@@ -27,9 +29,7 @@ struct Noise {
     }
     double uniform() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }
     // Roughly normal: sum of four uniforms, unit width.
-    double normal() {
-        return (uniform() + uniform() + uniform() + uniform() - 2.0) * 1.7320508;
-    }
+    double normal() { return (uniform() + uniform() + uniform() + uniform() - 2.0) * 1.7320508; }
 };
 
 struct Star {

@@ -9,8 +9,8 @@
 namespace qor::sim {
 
 struct FrameInfo {
-    int side = 512;            // image columns and rows
-    int column_offset = 0;     // detector column of the first pixel
+    int side = 512;        // image columns and rows
+    int column_offset = 0; // detector column of the first pixel
     int row_offset = 0;
     long obsnum = 1;
     long hundredths = 0;

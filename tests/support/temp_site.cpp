@@ -179,8 +179,7 @@ void TempSite::stop_all() {
     wait_for([&] { return site_processes(root_).empty(); }, std::chrono::milliseconds(500));
 }
 
-bool TempSite::wait_for(const std::function<bool()>& condition,
-                        std::chrono::milliseconds timeout) {
+bool TempSite::wait_for(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (true) {
         if (condition()) return true;

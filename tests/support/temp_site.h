@@ -44,7 +44,7 @@ struct SiteOptions {
 };
 
 class TempSite {
-public:
+  public:
     TempSite();
     explicit TempSite(const SiteOptions& options);
     ~TempSite();
@@ -83,10 +83,9 @@ public:
     void stop_all();
 
     // Polls every 50 ms until the condition holds; false after the timeout.
-    static bool wait_for(const std::function<bool()>& condition,
-                         std::chrono::milliseconds timeout);
+    static bool wait_for(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
-private:
+  private:
     bool ok_ = false;
     std::string error_;
     std::string root_;

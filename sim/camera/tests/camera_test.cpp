@@ -114,8 +114,8 @@ TEST(Camera, AnExposureRunsItsPhasesAndLeavesAWholeFrame) {
     // Starting through the database flags, as expstart does.
     site.set_key("setups.exposure.current.value", "0");
     EXPECT_EQ(site.run({"dbset", "setups.flags.start.value", "1"}), 0);
-    EXPECT_TRUE(TempSite::wait_for([&] { return file_size(site.path("/data/d42.ccd")) == full; },
-                                   10s));
+    EXPECT_TRUE(
+        TempSite::wait_for([&] { return file_size(site.path("/data/d42.ccd")) == full; }, 10s));
     EXPECT_EQ(site.key("setups.flags.start.value"), "0");
 }
 

@@ -13,7 +13,7 @@ using namespace qor::sim;
 namespace {
 
 class Store : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char dir[] = "/tmp/qorcamdb.XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
