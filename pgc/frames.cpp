@@ -48,6 +48,27 @@ Load open_frame(const std::string& path, Frame& f, File& file) {
     return Load::ok;
 }
 
+// Notes on a frame that loaded all the same add up.
+void note(Frame& f, const std::string& text) {
+    f.message += (f.message.empty() ? "" : "; ") + text;
+}
+
+// Where the pixels of a FITS frame start: behind the header block that holds
+// END. Frames of the camera have it in the second block; outside writers may
+// end the header in the first one or run it on.
+long fits_data_start(std::FILE* file, Frame& f, const std::string& path) {
+    const int end = c_indexpos(f.head.data(), "END     ");
+    if (end < 36) return 2880;
+    if (end < head_cards) return head_bytes;
+    char block[2880];
+    for (int blocks = 3; blocks <= 10; ++blocks) {
+        if (read_bytes(file, block, sizeof block) != sizeof block) break;
+        if (indexpos(block, "END     ", 36) < 36) return 2880L * blocks;
+    }
+    note(f, path + ": no END card, pixels read from byte 5760");
+    return head_bytes;
+}
+
 void size_image(Frame& f, int side) {
     f.side = side;
     f.mm = block_factor(side);
@@ -118,9 +139,14 @@ Load load_fits(const std::string& path, Frame& f, Rows rows) {
     if (const int z = c_indexpos(f.head.data(), "BZERO   "); z < head_cards) {
         f.bzero = card_real(card(f.head, z), 20).value_or(0.0);
     } else {
-        f.message = path + ": no BZERO card, 0 used";
+        note(f, path + ": no BZERO card, 0 used");
     }
     size_image(f, side);
+    const long data_at = fits_data_start(file.get(), f, path);
+    if (std::fseek(file.get(), data_at, SEEK_SET) != 0) {
+        f.message = path + ": cannot seek to the pixels";
+        return Load::bad_frame;
+    }
 
     const std::size_t n = static_cast<std::size_t>(side);
     std::size_t got_rows = 0;
@@ -146,7 +172,7 @@ Load load_fits(const std::string& path, Frame& f, Rows rows) {
     }
     if (got_rows < n) {
         f.missing_rows = static_cast<long>(n - got_rows);
-        f.message = path + ": " + rows_note(static_cast<long>(got_rows), static_cast<long>(n));
+        note(f, path + ": " + rows_note(static_cast<long>(got_rows), static_cast<long>(n)));
     }
     return Load::ok;
 }

@@ -96,7 +96,9 @@ enum class Rows {
 };
 
 // FITS frame: 16-bit pixels turned to host order; preview units are the
-// caller's step (de_f64). Refuses a BITPIX other than 16 and a side outside
+// caller's step (de_f64). The pixels are read from behind the header block
+// holding END (byte 5760 for the usual two blocks; 5760 too, with a note,
+// when no END is found within ten blocks). Refuses a BITPIX other than 16 and a side outside
 // 1..4096.
 Load load_fits(const std::string& path, Frame& f, Rows rows);
 

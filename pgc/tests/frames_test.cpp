@@ -212,6 +212,37 @@ TEST(FitsFrames, FramesThatAreNotSquareOrWholeBlocks) {
     EXPECT_EQ(fr.pix.back(), 0);
 }
 
+TEST(FitsFrames, PixelsStartBehindTheBlockHoldingEnd) {
+    Scratch s;
+    const std::string f = s.path("e.fit");
+    auto v = ramp(512 * 512);
+    for (int blocks : {1, 2, 3}) {
+        FitsFrame ff = fits_frame(512, 512, USHORT_IMG, TUSHORT, v.data());
+        ff.header_blocks = blocks;
+        ASSERT_EQ(write_fits(f, ff), 2880 * blocks);
+        pgc::Frame fr;
+        ASSERT_EQ(pgc::load_fits(f, fr, pgc::Rows::naxis1_rows), pgc::Load::ok);
+        EXPECT_EQ(fr.message, "");
+        de_f64(fr.pix.data(), fr.bzero, 512, 512);
+        EXPECT_EQ(fr.pix[0], v[0] >> 1) << blocks;
+        EXPECT_EQ(fr.pix[512 * 512 - 1], v[512 * 512 - 1] >> 1) << blocks;
+    }
+
+    // Without END and BZERO the two-block layout is assumed, and said.
+    std::string head =
+        pgctest::blocks(value_card("BITPIX", 16) + value_card("NAXIS", 2) + value_card("NAXIS", 2) +
+                            value_card("NAXIS1", 512) + value_card("NAXIS2", 512),
+                        2);
+    std::string data(2 * 512 * 512, '\0');
+    data[1] = 9;
+    pgctest::spit(f, head + data);
+    pgc::Frame fr;
+    ASSERT_EQ(pgc::load_fits(f, fr, pgc::Rows::naxis1_rows), pgc::Load::ok);
+    EXPECT_NE(fr.message.find("no END"), std::string::npos) << fr.message;
+    EXPECT_NE(fr.message.find("no BZERO"), std::string::npos) << fr.message;
+    EXPECT_EQ(fr.pix[0], 9);
+}
+
 TEST(FitsFrames, TruncatedOrForeignFramesAreHandledAndReported) {
     Scratch s;
     const std::string f = s.path("t.fit");
