@@ -166,6 +166,12 @@ bool already_running(const std::string& pid_file) {
     return std::getline(comm, name) && name == "scopesim" && static_cast<pid_t>(pid) != getpid();
 }
 
+bool names_us(const std::string& pid_file) {
+    std::ifstream in(pid_file);
+    long pid = 0;
+    return (in >> pid) && pid == getpid();
+}
+
 struct Site {
     std::string dir, fifo, pid_file;
     std::vector<std::string> links;
@@ -214,9 +220,7 @@ bool set_up(const Config& cfg, Site& s, std::string& error) {
 void tear_down(Site& s) {
     for (const auto& l : s.links) remove_link(l, s.pty.slave_name);
     if (!s.fifo.empty()) ::unlink(s.fifo.c_str());
-    std::ifstream in(s.pid_file);
-    long pid = 0;
-    if ((in >> pid) && pid == getpid()) ::unlink(s.pid_file.c_str());
+    if (names_us(s.pid_file)) ::unlink(s.pid_file.c_str());
 }
 
 int run_loop(const Config& cfg, Site& site) {
@@ -239,9 +243,19 @@ int run_loop(const Config& cfg, Site& site) {
     std::size_t written = 0; // bytes of the front of the outbox already written
     double last_write = 0;
     bool hung_up = false;
+    double next_site_check = start + 2;
 
     while (!sim.stop_requested()) {
         double now = now_s();
+        // A test that removes its site without stopping us must not leave us
+        // running for ever: no pid file naming us, no simulator.
+        if (now >= next_site_check) {
+            next_site_check = now + 2;
+            if (!names_us(site.pid_file)) {
+                log.event(now, "pid file gone or taken over, stopping");
+                break;
+            }
+        }
         sim.advance(now);
 
         // Write what is due. A record goes out only when the host has read
@@ -267,7 +281,7 @@ int run_loop(const Config& cfg, Site& site) {
             written = 0;
         }
 
-        double wake = sim.next_event(now);
+        double wake = std::min(sim.next_event(now), next_site_check);
         if (auto d = splitter.deadline()) wake = std::min(wake, *d);
         if (!out.empty()) wake = std::min(wake, now + 0.02);
         if (hung_up) wake = std::min(wake, now + 0.2);

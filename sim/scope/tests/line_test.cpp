@@ -260,3 +260,15 @@ TEST(StartScope, StartsDetachedOncePerSiteAndStopsOnRequest) {
     EXPECT_FALSE(std::filesystem::exists(root + "/dev/ttyS0"));
     std::filesystem::remove_all(root);
 }
+
+TEST_F(LineTest, EndsByItselfWhenItsSiteIsRemoved) {
+    start();
+    close_port();
+    std::filesystem::remove_all(root + "/var");
+    int status = -1;
+    for (int i = 0; i < 80 && waitpid(pid, &status, WNOHANG) != pid; ++i)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(WIFEXITED(status)) << "still running";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    pid = -1;
+}
