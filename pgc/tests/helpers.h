@@ -1,0 +1,74 @@
+// Scratch directories, header cards and frames written by an independent
+// FITS writer (cfitsio) for the tests.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fitsio.h>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace pgctest {
+
+struct Scratch {
+    std::filesystem::path dir;
+    Scratch() {
+        std::string t = (std::filesystem::temp_directory_path() / "pgcXXXXXX").string();
+        dir = mkdtemp(t.data());
+    }
+    ~Scratch() { std::filesystem::remove_all(dir); }
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+};
+
+inline std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void spit(const std::string& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+// Blank-padded, as a Fortran character variable or a header card.
+inline std::string padded(std::string s, std::size_t len = 100) {
+    s.resize(len, ' ');
+    return s;
+}
+
+inline std::string card(const std::string& text) {
+    return padded(text.substr(0, 80), 80);
+}
+
+// An integer value right-justified to column 30, as FITS writers put it.
+inline std::string value_card(const std::string& key, long v) {
+    const std::string num = std::to_string(v);
+    return card(padded(key, 8) + "= " + std::string(20 - num.size(), ' ') + num);
+}
+
+inline std::string blocks(const std::string& cards, std::size_t n) {
+    return padded(cards, n * 2880);
+}
+
+// Writes an image with cfitsio, END in block header_blocks; bzero, when
+// given, is a keyword behind 30 comments and the pixels are stored as they
+// are. Returns the byte offset of the data, -1 on failure.
+inline long long write_fits(const std::string& path, long nx, long ny, int bitpix, int datatype,
+                            const void* values, int header_blocks = 2, double* bzero = nullptr) {
+    int st = 0, keys = 0, more = 0;
+    fitsfile* f = nullptr;
+    long naxes[2] = {nx, ny};
+    fits_create_file(&f, ("!" + path).c_str(), &st);
+    fits_create_img(f, bitpix, 2, naxes, &st);
+    fits_write_img(f, datatype, 1, nx * ny, const_cast<void*>(values), &st);
+    for (int i = 0; bzero && i < 30; ++i) fits_write_comment(f, "before BZERO", &st);
+    if (bzero) fits_write_key(f, TDOUBLE, "BZERO", bzero, nullptr, &st);
+    fits_get_hdrspace(f, &keys, &more, &st);
+    for (; keys + 1 <= (header_blocks - 1) * 36; ++keys) fits_write_comment(f, "pad", &st);
+    LONGLONG head = 0, data = 0, end = 0;
+    fits_get_hduaddrll(f, &head, &data, &end, &st);
+    fits_close_file(f, &st);
+    return st == 0 ? data : -1;
+}
+
+} // namespace pgctest
