@@ -242,6 +242,7 @@ int run_loop(const Config& cfg, Site& site) {
     std::string control_buf;
     std::size_t written = 0; // bytes of the front of the outbox already written
     double last_write = 0;
+    bool seen_unread = false;
     bool hung_up = false;
     double next_site_check = start + 2;
 
@@ -263,11 +264,16 @@ int run_loop(const Config& cfg, Site& site) {
         // the host side (a real line would deliver them just as fast, but the
         // host reads only once a second and classes a read as one record).
         auto& out = sim.outbox();
+        // Bytes written to the master reach the host's queue a moment later:
+        // trust an empty queue only once it was seen full since the last write,
+        // or after a delay no kernel takes.
+        int unread = unread_by_host(site.pty);
+        if (unread > 0) seen_unread = true;
+        bool host_has_read = unread == 0 && (seen_unread || now - last_write >= 0.25);
         while (!out.empty()) {
             Outgoing& o = out.front();
             bool must_wait = cfg.pace || o.wait_read;
-            if (written == 0 && must_wait &&
-                (now - last_write < 0.1 || unread_by_host(site.pty) > 0)) {
+            if (written == 0 && must_wait && !host_has_read) {
                 if (!(o.wait_read && !cfg.pace && now - last_write > 5.0)) break;
             }
             ssize_t n =
@@ -275,6 +281,8 @@ int run_loop(const Config& cfg, Site& site) {
             if (n <= 0) break;
             written += static_cast<std::size_t>(n);
             last_write = now;
+            seen_unread = false;
+            host_has_read = false;
             if (written < o.bytes.size()) break;
             sim.on_sent(o, now);
             out.pop_front();
