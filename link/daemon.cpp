@@ -139,6 +139,10 @@ void Daemon::send_phase() {
                 std::filesystem::remove(isend, ec);
             }
         }
+        if (resend_due_) {
+            send_buf = send_again;
+            resend_due_ = false;
+        }
         whatsend();
         test_traffic();
     }
@@ -199,6 +203,7 @@ void Daemon::restart() {
             return;
         }
         if (auto n = tool_int("variables", "obsnum")) obsnum = *n;
+        resend_due_ = true;
         return;
     }
     host_.write_port(attention);

@@ -82,6 +82,7 @@ class Daemon {
     Host& host_;
     bool running_ = true;
     bool handed_over_ = false;
+    bool resend_due_ = false; // after an in-process restart
     int exit_status_ = 0;
 };
 
