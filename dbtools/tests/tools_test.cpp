@@ -20,11 +20,8 @@ class Tools : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(site.ok()) << site.error(); }
 
-    // Replaces a command of the site by the logging stand-in, so a test sees
-    // exactly which command lines a tool ran.
     void log_instead_of(const std::string& installed_path) {
-        std::filesystem::copy_file(site.root() + "/bin/beep", installed_path,
-                                   std::filesystem::copy_options::overwrite_existing);
+        ASSERT_TRUE(site.log_calls_to(installed_path));
     }
 
     TempSite site;

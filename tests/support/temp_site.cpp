@@ -137,6 +137,12 @@ std::vector<std::string> TempSite::log_lines(std::string_view stand_in) const {
     return lines;
 }
 
+bool TempSite::log_calls_to(const std::string& program_path) const {
+    std::error_code ec;
+    fs::copy_file(root_ + "/bin/beep", program_path, fs::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
 pid_t TempSite::start(const Argv& argv, const std::string& output_file) {
     if (argv.empty()) return -1;
     pid_t pid = fork();

@@ -66,8 +66,14 @@ class TempSite {
     std::optional<std::string> key(std::string_view name) const;
     void set_key(std::string_view name, std::string_view value) const;
 
-    // The lines a logging stand-in (beep, sudo, newimage0, ...) was called with.
+    // The lines a logging stand-in (beep, sudo, newimage0, ...) was called with:
+    // its name and arguments, one call a line.
     std::vector<std::string> log_lines(std::string_view stand_in) const;
+
+    // Puts the logging stand-in in place of a program of the site, so that a
+    // test sees each call: log_calls_to(tool("ccdpeek")), then
+    // log_lines("ccdpeek"). False when it could not be copied.
+    bool log_calls_to(const std::string& program_path) const;
 
     // Running programs inside the site, as argument vectors.
     int run(const Argv& argv) const { return qor::run(argv); }
