@@ -37,7 +37,7 @@ double ha_of(double lst_h, double ra_h) {
     return std::fabs(ha);
 }
 
-constexpr double max_queue = 64;
+constexpr std::size_t max_queue = 64;
 
 } // namespace
 
@@ -56,10 +56,8 @@ void Log::sent(double t, std::string_view bytes) {
 }
 
 Sim::Sim(Config c, Log& log, double now)
-    : cfg_(std::move(c)), log_(log), rng_(cfg_.seed),
-      filters_(load_filter_table(cfg_.root + "/u/tarnu/FILTER")), last_step_(now),
-      filter_(cfg_.filter), next_status_(now + 0.5), next_ti_(0), next_restart_(0),
-      next_garbage_(0) {
+    : cfg_(std::move(c)), log_(log), rng_(cfg_.seed), last_step_(now), filter_(cfg_.filter),
+      next_status_(now + 0.5), next_ti_(0), next_restart_(0), next_garbage_(0) {
     double lst = sidereal_hours(now, cfg_.longitude);
     mount_.ra_h = cfg_.start_ra >= 0 ? std::fmod(cfg_.start_ra, 24.0) : lst;
     mount_.dec_deg = std::clamp(cfg_.start_dec, -90.0, 90.0);
@@ -158,7 +156,8 @@ void Sim::command(const std::string& payload, Kind kind, double now) {
         std::string arg = payload.size() > 5 ? payload.substr(5) : "";
         while (!arg.empty() && (arg.back() == ' ' || arg.back() == '\t')) arg.pop_back();
         while (!arg.empty() && (arg.front() == ' ' || arg.front() == '\t')) arg.erase(0, 1);
-        auto n = filter_number(filters_, arg);
+        // Read for every command: the observers may change the wheel's table during the night.
+        auto n = filter_number(load_filter_table(cfg_.root + "/u/tarnu/FILTER"), arg);
         if (!n) {
             log_.event(now, "no such filter: " + escape_bytes(payload));
             reply(error_reply(word, "no such filter"), "reply");

@@ -84,7 +84,6 @@ class Sim {
     Log& log_;
     std::deque<Outgoing> outbox_;
     std::mt19937 rng_;
-    FilterTable filters_;
     Mount mount_;
     double last_step_;
     bool move_reply_due_ = false;
