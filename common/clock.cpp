@@ -17,8 +17,12 @@ std::string asctime_text(std::time_t t) {
     return buf;
 }
 
-std::string now_asctime() { return asctime_text(std::time(nullptr)); }
+std::string now_asctime() {
+    return asctime_text(std::time(nullptr));
+}
 
-std::string clock_text(std::time_t t) { return asctime_text(t).substr(11, 8); }
+std::string clock_text(std::time_t t) {
+    return asctime_text(t).substr(11, 8);
+}
 
 } // namespace qor

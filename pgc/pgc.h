@@ -7,9 +7,9 @@
 #ifndef PGC_PGC_H
 #define PGC_PGC_H
 
-#include "header_utils.h"
-#include "frames.h"
-#include "levels.h"
 #include "coords.h"
+#include "frames.h"
+#include "header_utils.h"
+#include "levels.h"
 
 #endif
