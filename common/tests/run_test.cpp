@@ -1,5 +1,6 @@
 #include "files.h"
 #include "run.h"
+#include "scratch.h"
 
 #include <chrono>
 #include <filesystem>
@@ -26,14 +27,12 @@ TEST(Run, ExitStatusOfTheProgram) {
 }
 
 TEST(Run, ShellTextInAnArgumentIsNeverInterpreted) {
-    auto dir = std::filesystem::temp_directory_path() / "qor_run_test";
-    std::filesystem::create_directories(dir);
-    auto victim = dir / "victim";
+    qor::test::Scratch dir;
+    auto victim = dir.dir() / "victim";
     std::string evil = "$(touch " + victim.string() + ");touch " + victim.string();
     auto c = qor::run_capture({"echo", evil}, 200);
     EXPECT_EQ(c.out, evil + "\n");
     EXPECT_FALSE(std::filesystem::exists(victim));
-    std::filesystem::remove_all(dir);
 }
 
 TEST(Run, CaptureKeepsAtMostTheRequestedBytes) {
@@ -49,14 +48,54 @@ TEST(Run, CaptureKeepsAtMostTheRequestedBytes) {
 }
 
 TEST(Run, BackgroundStartDoesNotWait) {
-    auto dir = std::filesystem::temp_directory_path() / "qor_bg_test";
-    std::filesystem::create_directories(dir);
-    auto mark = dir / "mark";
+    qor::test::Scratch dir;
+    auto mark = dir.dir() / "mark";
     auto t0 = std::chrono::steady_clock::now();
     ASSERT_TRUE(qor::run_background({"sh", "-c", "sleep 1; echo done > \"$0\"", mark.string()}));
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(800));
     for (int i = 0; i < 50 && !std::filesystem::exists(mark); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(qor::read_file(mark.string()).value_or(""), "done\n");
-    std::filesystem::remove_all(dir);
+}
+
+// A hung program costs its caller the time limit and no more, and takes
+// what it started with it.
+TEST(Run, AHungProgramIsEndedAtItsTimeLimit) {
+    qor::test::Scratch dir;
+    auto pidfile = dir.path("grandchild");
+    auto t0 = std::chrono::steady_clock::now();
+    // The grandchild holds the pipe open too; ending only the child would
+    // leave the reader waiting on it.
+    auto c = qor::run_capture(
+        {"sh", "-c", "printf partial; sleep 30 & echo $! > \"$0\"; wait", pidfile}, 80, 0.5);
+    auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_TRUE(c.timed_out);
+    EXPECT_EQ(c.status, qor::timed_out_status);
+    EXPECT_EQ(c.out, "partial"); // what came before the limit is kept
+    EXPECT_LT(took, std::chrono::seconds(5));
+    pid_t grandchild = std::stoi(qor::read_file(pidfile).value_or("0"));
+    ASSERT_GT(grandchild, 0);
+    // Ended (or a zombie waiting for init): no longer sleeping.
+    bool gone = false;
+    for (int i = 0; i < 50 && !gone; ++i) {
+        auto stat = qor::read_file("/proc/" + std::to_string(grandchild) + "/stat");
+        gone = !stat || stat->find(") Z") != std::string::npos;
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(gone);
+
+    t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(qor::run({"sleep", "30"}, 0.3), qor::timed_out_status);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    // A program that ignores SIGTERM is killed.
+    EXPECT_EQ(qor::run({"sh", "-c", "trap '' TERM; sleep 30"}, 0.3), qor::timed_out_status);
+}
+
+TEST(Run, AProgramWithinItsLimitIsNotDisturbed) {
+    auto c = qor::run_capture({"sh", "-c", "sleep 0.2; echo ok"}, 80, 5);
+    EXPECT_FALSE(c.timed_out);
+    EXPECT_EQ(c.out, "ok\n");
+    EXPECT_EQ(c.status, 0);
+    EXPECT_EQ(qor::run({"sh", "-c", "sleep 0.2; exit 3"}, qor::no_time_limit), 3);
+    EXPECT_GT(qor::default_time_limit(), 0);
 }
