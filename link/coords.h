@@ -24,9 +24,4 @@ std::string zoms(double x, int flag);
 // coordinates cannot be parsed.
 std::optional<std::string> rewrite_move(std::string_view command);
 
-// Successor of a mailbox sequence character: '0'..'3' round-robin.
-inline char successor(char c) {
-    return static_cast<char>(((c + 1) & 3) | 0x30);
-}
-
 } // namespace qlink

@@ -4,6 +4,7 @@
 #include "coords.h"
 #include "files.h"
 #include "framing.h"
+#include "ring.h"
 #include "site.h"
 
 #include <climits>
@@ -50,7 +51,7 @@ std::string Daemon::read_tool(std::initializer_list<const char*> words, std::siz
     auto it = words.begin();
     qor::Argv argv{tool(*it)};
     for (++it; it != words.end(); ++it) argv.emplace_back(*it);
-    return std::string(c_text(host_.capture(argv, max)));
+    return std::string(c_text(host_.capture(argv, max).out));
 }
 
 std::optional<int> Daemon::tool_int(const char* group, const char* name) {
@@ -216,7 +217,7 @@ void Daemon::restart() {
     if (build_.resend_file) qor::replace_file(tool("isend"), send_again);
     std::string self = tool(build_.instance_name);
     if (mode == 3)
-        host_.run({self, "3"});
+        host_.run({self, "3"}, qor::no_time_limit);
     else
         host_.background({self});
     handed_over_ = true;
@@ -275,7 +276,7 @@ void Daemon::whatsend() {
         }
         return;
     }
-    ss[1] = successor(ss[1]);
+    ss[1] = qor::successor(ss[1]);
     const char slot[3] = {'s', ss[1], '\0'};
     std::string command = read_tool({"keyshow", slot}, 128);
     for (char& c : command)
@@ -301,7 +302,7 @@ void Daemon::post_reply(const std::string& reply) {
     host_.sleep(1);
     std::string got = read_tool({"keyshow", "pp"}, 2);
     for (std::size_t i = 0; i < got.size() && i < 2; ++i) pp[i] = got[i];
-    pp[0] = successor(pp[0]);
+    pp[0] = qor::successor(pp[0]);
     // The same words the shell would make of "keyset p<n> <jtime><reply>":
     // a line end in the reply ends the word, and nothing in it is run.
     qor::Argv argv{tool("keyset")};
@@ -362,7 +363,7 @@ void Daemon::publish(const std::string& record) {
 }
 
 std::string Daemon::getexpo(int now) {
-    std::string out = host_.capture({tool("exp3")}, 99);
+    std::string out = host_.capture({tool("exp3")}, 99).out;
     return phase_text(out, now, expt, rect, expo);
 }
 

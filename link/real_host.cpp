@@ -57,40 +57,8 @@ void RealHost::close_port() {
     fd_ = -1;
 }
 
-double RealHost::now() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-void RealHost::sleep(double seconds) {
-    if (!(seconds > 0)) return;
-    timespec ts{};
-    ts.tv_sec = static_cast<time_t>(seconds);
-    ts.tv_nsec = static_cast<long>((seconds - static_cast<double>(ts.tv_sec)) * 1e9);
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-}
-
-int RealHost::run(const qor::Argv& argv) {
-    return qor::run(argv);
-}
-
-std::string RealHost::capture(const qor::Argv& argv, std::size_t max_bytes) {
-    return qor::run_capture(argv, max_bytes).out;
-}
-
-bool RealHost::background(const qor::Argv& argv) {
-    return qor::run_background(argv);
-}
-
 void RealHost::end_other_instances(const Build& build) {
     qlink::end_other_instances(build.instance_name);
-}
-
-void RealHost::print(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
 }
 
 } // namespace qlink

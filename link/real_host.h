@@ -6,7 +6,7 @@
 
 namespace qlink {
 
-class RealHost : public Host {
+class RealHost : public qor::RealSystemOf<Host> {
   public:
     ~RealHost() override { close_port(); }
     bool open_port(const Build& build, std::string& error) override;
@@ -15,13 +15,7 @@ class RealHost : public Host {
     void write_port(std::string_view bytes) override;
     void flush_port() override;
     void close_port() override;
-    double now() override;
-    void sleep(double seconds) override;
-    int run(const qor::Argv& argv) override;
-    std::string capture(const qor::Argv& argv, std::size_t max_bytes) override;
-    bool background(const qor::Argv& argv) override;
     void end_other_instances(const Build& build) override;
-    void print(std::string_view text) override;
 
   private:
     int fd_ = -1;

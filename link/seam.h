@@ -1,9 +1,10 @@
-// The daemon's only contact with the world: the serial port, the clock,
-// the programs it runs and its console. The real host talks to the device;
-// tests put a scripted far end, a stepped clock and recorded tools here.
+// The daemon's only contact with the world: the clock, programs, console
+// and files of every program (qor::System), and the serial port. The real
+// host talks to the device; tests put a scripted far end, a stepped clock
+// and recorded tools here.
 #pragma once
 
-#include "run.h"
+#include "system.h"
 
 #include <string>
 #include <string_view>
@@ -12,10 +13,8 @@ namespace qlink {
 
 struct Build;
 
-class Host {
+class Host : public qor::System {
   public:
-    virtual ~Host() = default;
-
     // Serial port.
     virtual bool open_port(const Build& build,
                            std::string& error) = 0;              // false: errno text in error
@@ -25,18 +24,8 @@ class Host {
     virtual void flush_port() = 0;
     virtual void close_port() = 0;
 
-    // Clock: seconds since the epoch, with fraction.
-    virtual double now() = 0;
-    virtual void sleep(double seconds) = 0;
-
-    // Programs.
-    virtual int run(const qor::Argv& argv) = 0;
-    virtual std::string capture(const qor::Argv& argv, std::size_t max_bytes) = 0;
-    virtual bool background(const qor::Argv& argv) = 0;
+    // Ends every other running instance of this build's name (same site).
     virtual void end_other_instances(const Build& build) = 0;
-
-    // Console (standard output of the daemon).
-    virtual void print(std::string_view text) = 0;
 };
 
 } // namespace qlink

@@ -1,4 +1,5 @@
 #include "files.h"
+#include "scratch.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -8,9 +9,8 @@ namespace fs = std::filesystem;
 
 class Files : public ::testing::Test {
   protected:
-    fs::path dir = fs::temp_directory_path() / ("qor_files_" + std::to_string(getpid()));
-    void SetUp() override { fs::create_directories(dir); }
-    void TearDown() override { fs::remove_all(dir); }
+    qor::test::Scratch scratch{"qorfiles"};
+    fs::path dir = scratch.dir();
 };
 
 TEST_F(Files, ReplaceWritesWholeFileAndLeavesNoTemporary) {

@@ -1,6 +1,7 @@
 // The single-instance step ends this daemon's other instances under this
 // site root and nothing else.
 #include "instance.h"
+#include "scratch.h"
 
 #include <csignal>
 #include <filesystem>
@@ -25,8 +26,8 @@ pid_t spawn(const std::string& program, const std::string& root) {
 } // namespace
 
 TEST(Instance, EndsOnlyOwnSiteInstances) {
-    char tmpl[] = "/tmp/linkinst.XXXXXX";
-    std::filesystem::path dir = mkdtemp(tmpl);
+    qor::test::Scratch scratch{"linkinst"};
+    std::filesystem::path dir = scratch.dir();
     std::string root = (dir / "site").string(), sleeper = (dir / "telelink").string();
     std::filesystem::create_symlink("/bin/sleep", sleeper);
     std::filesystem::create_symlink("/bin/sleep", dir / "telelinkusb");
@@ -47,5 +48,4 @@ TEST(Instance, EndsOnlyOwnSiteInstances) {
         waitpid(p, nullptr, 0);
     }
     unsetenv("QOR_ROOT");
-    std::filesystem::remove_all(dir);
 }

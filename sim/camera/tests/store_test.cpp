@@ -3,6 +3,7 @@
 #include "frame.h"
 
 #include "files.h"
+#include "scratch.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,15 +16,11 @@ namespace {
 class Store : public ::testing::Test {
   protected:
     void SetUp() override {
-        char dir[] = "/tmp/qorcamdb.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root = dir;
-        setenv("QOR_ROOT", dir, 1);
+        root = scratch.dir();
+        setenv("QOR_ROOT", root.c_str(), 1);
     }
-    void TearDown() override {
-        unsetenv("QOR_ROOT");
-        std::filesystem::remove_all(root);
-    }
+    void TearDown() override { unsetenv("QOR_ROOT"); }
+    qor::test::Scratch scratch{"qorcamdb"};
     std::string root;
 };
 

@@ -4,6 +4,7 @@
 #include "control.h"
 #include "files.h"
 #include "run.h"
+#include "scratch.h"
 #include "sky.h"
 #include "text.h"
 
@@ -43,8 +44,7 @@ bool separators_in_place(const std::string& rec) {
 class LineTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/scopesim-line-XXXXXX";
-        root = mkdtemp(tmpl);
+        root = scratch.dir();
         std::filesystem::create_directories(root + "/u/tarnu");
         qor::replace_file(root + "/u/tarnu/FILTER", "B 1\nV 2\nR 3\n");
     }
@@ -54,7 +54,6 @@ class LineTest : public ::testing::Test {
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
-        if (!getenv("KEEP")) std::filesystem::remove_all(root);
     }
 
     void start(std::vector<std::string> extra = {}) {
@@ -129,6 +128,7 @@ class LineTest : public ::testing::Test {
         return false;
     }
 
+    qor::test::Scratch scratch{"scopesim-line"};
     std::string root;
     pid_t pid = -1;
     int port = -1;
@@ -238,8 +238,8 @@ TEST_F(LineTest, SurvivesTheHostClosingTheLineAndStopsCleanlyOnTerm) {
 }
 
 TEST(StartScope, StartsDetachedOncePerSiteAndStopsOnRequest) {
-    char tmpl[] = "/tmp/scopesim-start-XXXXXX";
-    std::string root = mkdtemp(tmpl);
+    qor::test::Scratch scratch{"scopesim-start"};
+    std::string root = scratch.dir();
     setenv("SCOPESIM", SCOPESIM_PATH, 1);
     qor::Argv start = {START_SCOPE_PATH, root, "--status-interval", "0.5"};
     ASSERT_EQ(qor::run(start), 0);
@@ -258,7 +258,6 @@ TEST(StartScope, StartsDetachedOncePerSiteAndStopsOnRequest) {
     for (int i = 0; i < 100 && kill(pid, 0) == 0; ++i) std::this_thread::sleep_for(50ms);
     EXPECT_NE(kill(pid, 0), 0);
     EXPECT_FALSE(std::filesystem::exists(root + "/dev/ttyS0"));
-    std::filesystem::remove_all(root);
 }
 
 TEST_F(LineTest, EndsByItselfWhenItsSiteIsRemoved) {

@@ -1,6 +1,7 @@
 // The far end's behaviour with a stepped clock: slews, filter changes,
 // replies, time checks and the fault requests, without a line.
 #include "files.h"
+#include "scratch.h"
 #include "sim.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +18,7 @@ namespace {
 class SimTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/scopesim-unit-XXXXXX";
-        dir = mkdtemp(tmpl);
+        dir = scratch.dir();
         std::filesystem::create_directories(dir + "/var/scope");
         cfg.root = dir;
         cfg.status_interval = 1;
@@ -29,7 +29,6 @@ class SimTest : public ::testing::Test {
         cfg.start_ra = 1;
         cfg.start_dec = 10;
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
 
     // Runs the clock forward, "writing" everything due; returns what went out.
     std::vector<Outgoing> run_until(Sim& sim, double until) {
@@ -59,6 +58,7 @@ class SimTest : public ::testing::Test {
     std::string scope_log() { return qor::read_file(dir + "/var/scope/scope.log").value_or(""); }
     void host_sends(Sim& sim, const std::string& bytes) { sim.receive({bytes, t}, t); }
 
+    qor::test::Scratch scratch{"scopesim-unit"};
     std::string dir;
     Config cfg;
     double t = 946728000; // J2000.0: no precession to speak of
