@@ -76,9 +76,13 @@ class TempSite {
     bool log_calls_to(const std::string& program_path) const;
 
     // Running programs inside the site, as argument vectors.
-    int run(const Argv& argv) const { return qor::run(argv); }
-    Captured capture(const Argv& argv, std::size_t max_bytes = 65536) const {
-        return qor::run_capture(argv, max_bytes);
+    // Runs a program of the site to its end, or to the time limit (run.h).
+    int run(const Argv& argv, double limit = default_time_limit()) const {
+        return qor::run(argv, limit);
+    }
+    Captured capture(const Argv& argv, std::size_t max_bytes = 65536,
+                     double limit = default_time_limit()) const {
+        return qor::run_capture(argv, max_bytes, limit);
     }
     // Starts a program in the background (stdin from /dev/null, stdout and
     // stderr to the given file, or inherited when empty); ended by stop_all().
