@@ -1,0 +1,136 @@
+// Reduction of a frame to the grey previews.
+#include "reduce.h"
+
+#include "frames.h"
+#include "levels.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace pgc {
+
+namespace {
+
+constexpr int detector = 4096;
+constexpr int half = 2048;   // first column of the right half of the detector
+constexpr int overscan = 32; // overscan columns per half
+
+} // namespace
+
+short median(short* values, int count) {
+    std::sort(values, values + count);
+    return values[count / 2];
+}
+
+void baseline(short* row, int n1, int n2, int c) {
+    // Stored big-endian as count - 32768; half the count is the preview unit.
+    for (int j = 0; j < n1; ++j) {
+        const auto u = static_cast<std::uint16_t>(row[j]);
+        const auto stored = static_cast<std::uint16_t>((u >> 8) | (u << 8));
+        row[j] = static_cast<short>((stored ^ 0x8000u) >> 1);
+    }
+    if (n1 < overscan) return;
+    const short e = median(row + n1 - overscan, overscan);
+    if (n1 - n2 == 2 * overscan) {
+        const short f = median(row + n1 - 2 * overscan, overscan);
+        for (int j = 0; j < n2; ++j)
+            row[j] = static_cast<short>(row[j] - (static_cast<long long>(c) + j >= half ? e : f));
+    } else {
+        for (int j = 0; j < n2; ++j) row[j] = static_cast<short>(row[j] - e);
+    }
+}
+
+void shrink1(const short* src, int stride, short* dst, int r0, int r1, int c0, int c1) {
+    for (int r = r0; r < r1; ++r) {
+        const short* from = src + static_cast<long>(r) * stride;
+        dst = std::copy(from + c0, from + c1, dst);
+    }
+}
+
+void shrinkj(short* p, short k) {
+    for (int r = 0; r < detector; ++r) {
+        short* row = p + static_cast<long>(r) * detector;
+        for (int j = 0; j < half; ++j) row[j] = static_cast<short>(row[j] - k);
+    }
+}
+
+void balence(short* p, short* q) {
+    float a = 0, b = 0, width = 0;
+    shrink1(p, detector, q, 1536, 2560, half - 256, half);
+    white_(q, 1024, 256, &a, &width);
+    shrink1(p, detector, q, 1536, 2560, half, half + 256);
+    white_(q, 1024, 256, &b, &width);
+    shrinkj(p, static_cast<short>(static_cast<int>(a - b + 1.5)));
+}
+
+void shrink2(const short* src, int side, int mm, int divisor, short* dst) {
+    // Block sums row by row of the source: one pass, in storage order.
+    std::vector<int> sums(preview_side);
+    const int cols = std::min(side, preview_side * mm);
+    for (int R = 0; R < preview_side; ++R) {
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int i = 0; i < mm; ++i) {
+            const long y = static_cast<long>(R) * mm + i;
+            if (y >= side) break;
+            const short* row = src + y * side;
+            for (int C = 0, x = 0; x < cols; ++C)
+                for (int j = 0; j < mm && x < cols; ++j, ++x) sums[C] += row[x];
+        }
+        for (int C = 0; C < preview_side; ++C)
+            dst[R * preview_side + C] = static_cast<short>(sums[C] / divisor);
+    }
+}
+
+void movepic(short* values, short* scratch, int field, int n) {
+    const long area = static_cast<long>(field) * field;
+    std::copy(values, values + area, scratch);
+    std::fill(values, values + area, short{0});
+    const int o = (field - n) / 2;
+    for (int r = 0; r < n; ++r)
+        std::copy_n(scratch + static_cast<long>(r) * field, n,
+                    values + static_cast<long>(r + o) * field + o);
+}
+
+void shrink0(const short* src, short* dst) {
+    shrink1(src, preview_side, dst, 128, 384, 128, 384);
+}
+
+Levels preview_levels(const short* values, int n, short* scratch) {
+    Levels l;
+    if (n >= 4000 || n < preview_side) {
+        shrink0(values, scratch);
+        white_(scratch, small_side, small_side, &l.level, &l.width);
+    } else if (n % preview_side == 0) {
+        white_(values, preview_side, preview_side, &l.level, &l.width);
+    } else {
+        const int k = n / block_factor(n); // whole blocks of the frame
+        shrink1(values, preview_side, scratch, 0, k, 0, k);
+        white_(scratch, k, k, &l.level, &l.width);
+    }
+    return l;
+}
+
+void grey(const short* values, int count, Levels l, std::uint8_t* out) {
+    const float hi = l.level + 20 * l.width;
+    const float lo = l.level - 20 * l.width;
+    const float scale = 250 / (hi - lo);
+    for (int i = 0; i < count; ++i) {
+        const double g = (values[i] - lo) * scale + 0.5;
+        out[i] = static_cast<std::uint8_t>(g < 0 ? 0 : (g > 255 ? 255 : static_cast<int>(g)));
+    }
+}
+
+void comp4(short* values, int n, std::uint8_t* out) {
+    std::vector<short> scratch(preview_side * preview_side);
+    if (n < preview_side) movepic(values, scratch.data(), preview_side, n);
+    grey(values, preview_side * preview_side, preview_levels(values, n, scratch.data()), out);
+}
+
+void shrink256(const std::uint8_t* src, std::uint8_t* dst) {
+    for (int l = 0; l < preview_side; l += 2)
+        for (int j = 0; j < preview_side; j += 2)
+            dst[small_side * (l / 2) + j / 2] = src[preview_side * l + j];
+}
+
+} // namespace pgc
