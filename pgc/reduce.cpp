@@ -96,18 +96,26 @@ void shrink0(const short* src, short* dst) {
     shrink1(src, preview_side, dst, 128, 384, 128, 384);
 }
 
-Levels preview_levels(const short* values, int n, short* scratch) {
-    Levels l;
+Levels preview_levels(const short* values, int n, short* scratch, int held) {
+    // The region the levels come from.
+    int r0 = 0, r1 = preview_side, c0 = 0, c1 = preview_side;
     if (n >= 4000 || n < preview_side) {
-        shrink0(values, scratch);
-        white_(scratch, small_side, small_side, &l.level, &l.width);
-    } else if (n % preview_side == 0) {
-        white_(values, preview_side, preview_side, &l.level, &l.width);
-    } else {
-        const int k = n / block_factor(n); // whole blocks of the frame
-        shrink1(values, preview_side, scratch, 0, k, 0, k);
-        white_(scratch, k, k, &l.level, &l.width);
+        r0 = c0 = 128;
+        r1 = c1 = 384;
+    } else if (n % preview_side != 0) {
+        r1 = c1 = n / block_factor(n); // whole blocks of the frame
     }
+    // The preview rows that hold what was read of the frame.
+    const int first = n < preview_side ? (preview_side - n) / 2 : 0;
+    const int rows = n < preview_side ? held : held / block_factor(n);
+    if (held < n && rows > 0) {
+        r0 = std::max(r0, first);
+        r1 = std::min(r1, first + rows);
+        if (r1 <= r0) r0 = first, r1 = first + rows;
+    }
+    Levels l;
+    shrink1(values, preview_side, scratch, r0, r1, c0, c1);
+    white_(scratch, c1 - c0, r1 - r0, &l.level, &l.width);
     return l;
 }
 
@@ -121,10 +129,10 @@ void grey(const short* values, int count, Levels l, std::uint8_t* out) {
     }
 }
 
-void comp4(short* values, int n, std::uint8_t* out) {
+void comp4(short* values, int n, std::uint8_t* out, int held) {
     std::vector<short> scratch(preview_side * preview_side);
     if (n < preview_side) movepic(values, scratch.data(), preview_side, n);
-    grey(values, preview_side * preview_side, preview_levels(values, n, scratch.data()), out);
+    grey(values, preview_side * preview_side, preview_levels(values, n, scratch.data(), held), out);
 }
 
 void shrink256(const std::uint8_t* src, std::uint8_t* dst) {

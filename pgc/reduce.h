@@ -61,19 +61,22 @@ struct Levels {
 };
 
 // The levels of the preview of a frame of side n: from its central
-// 256 x 256 for full frames (n >= 4000) and
-// for frames smaller than the preview (which then fill that centre);
-// otherwise from the part of the preview the frame covers, which is all of
-// it for sides that are multiples of 512. scratch holds 512 x 512 pixels.
-Levels preview_levels(const short* values, int n, short* scratch);
+// 256 x 256 for full frames (n >= 4000) and for frames smaller than the
+// preview (which then fill that centre); otherwise from the part of the
+// preview the frame covers, which is all of it for sides that are multiples
+// of 512. Of a frame cut short, only the rows it holds (its first held rows)
+// count: the missing ones are black and no background. scratch holds
+// 512 x 512 pixels.
+Levels preview_levels(const short* values, int n, short* scratch, int held);
 
 // Grey values of count pixels: level - 20 widths maps to 0, level + 20
 // widths to 250, and everything is clamped to 0..255.
 void grey(const short* values, int count, Levels l, std::uint8_t* out);
 
-// The whole grey mapping of a 512 x 512 preview of a frame of side n:
-// centred when the frame is smaller than the preview, then levels and grey.
-void comp4(short* values, int n, std::uint8_t* out);
+// The whole grey mapping of a 512 x 512 preview of a frame of side n, held
+// of whose rows were read: centred when the frame is smaller than the
+// preview, then levels and grey.
+void comp4(short* values, int n, std::uint8_t* out, int held);
 
 // The 256 x 256 preview from the 512 x 512 one: the top-left pixel of each
 // 2 x 2 block.
