@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 namespace pgc {
@@ -114,6 +115,29 @@ std::string rows_note(long got, long want) {
 }
 
 } // namespace
+
+namespace {
+
+constexpr std::size_t huge_page = 2 << 20;
+
+} // namespace
+
+template <class T> T* FrameAllocator<T>::allocate(std::size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < huge_page) return std::allocator<T>().allocate(n);
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    madvise(p, bytes, MADV_HUGEPAGE); // only advice: without huge pages all works the same
+    return static_cast<T*>(p);
+}
+
+template <class T> void FrameAllocator<T>::deallocate(T* p, std::size_t n) {
+    if (n * sizeof(T) < huge_page) return std::allocator<T>().deallocate(p, n);
+    munmap(p, n * sizeof(T));
+}
+
+template struct FrameAllocator<short>;
 
 int block_factor(int n) {
     return n <= 0 ? 1 : (n - 1) / 512 + 1;

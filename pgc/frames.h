@@ -44,6 +44,7 @@ void readd_(const char* f1, void* map, const int* ix, const int* iy, const int* 
 }
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,17 @@ enum class Load {
     bad_frame    // the header does not describe a frame we can load
 };
 
+// Memory for full frames: large blocks are asked for in huge pages, which
+// takes a 32 MB frame in a few page faults instead of thousands.
+template <class T> struct FrameAllocator {
+    using value_type = T;
+    FrameAllocator() = default;
+    template <class U> FrameAllocator(const FrameAllocator<U>&) {}
+    T* allocate(std::size_t n);
+    void deallocate(T* p, std::size_t n);
+    bool operator==(const FrameAllocator&) const = default;
+};
+
 // A frame in memory. pix holds (mm*512)^2 pixels so that the reduction to
 // 512 x 512 never reads past it; the image is side x side with row stride
 // side, and everything behind it is 0.
@@ -77,7 +89,7 @@ struct Frame {
     int side = 0;          // side of the square image
     int mm = 0;            // block factor of side
     long missing_rows = 0; // image rows the file did not hold (left 0)
-    std::vector<short> pix;
+    std::vector<short, FrameAllocator<short>> pix;
     std::string message; // why a frame was refused, or what it lacked
 };
 

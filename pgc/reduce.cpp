@@ -32,13 +32,16 @@ void baseline(short* row, int n1, int n2, int c) {
     }
     if (n1 < overscan) return;
     const short e = median(row + n1 - overscan, overscan);
+    // Image columns j with c + j below 2048 lie on the left half.
+    int left = 0;
+    short f = e;
     if (n1 - n2 == 2 * overscan) {
-        const short f = median(row + n1 - 2 * overscan, overscan);
-        for (int j = 0; j < n2; ++j)
-            row[j] = static_cast<short>(row[j] - (static_cast<long long>(c) + j >= half ? e : f));
-    } else {
-        for (int j = 0; j < n2; ++j) row[j] = static_cast<short>(row[j] - e);
+        f = median(row + n1 - 2 * overscan, overscan);
+        left = static_cast<int>(
+            std::clamp(half - static_cast<long long>(c), 0LL, static_cast<long long>(n2)));
     }
+    for (int j = 0; j < left; ++j) row[j] = static_cast<short>(row[j] - f);
+    for (int j = left; j < n2; ++j) row[j] = static_cast<short>(row[j] - e);
 }
 
 void shrink1(const short* src, int stride, short* dst, int r0, int r1, int c0, int c1) {
@@ -65,20 +68,21 @@ void balence(short* p, short* q) {
 }
 
 void shrink2(const short* src, int side, int mm, int divisor, short* dst) {
-    // Block sums row by row of the source: one pass, in storage order.
-    std::vector<int> sums(preview_side);
+    // Each block row: its mm image rows summed column by column, then the
+    // column sums of each block added up. One pass, in storage order.
     const int cols = std::min(side, preview_side * mm);
+    std::vector<int> sums(static_cast<std::size_t>(cols));
     for (int R = 0; R < preview_side; ++R) {
         std::fill(sums.begin(), sums.end(), 0);
-        for (int i = 0; i < mm; ++i) {
-            const long y = static_cast<long>(R) * mm + i;
-            if (y >= side) break;
+        for (long y = static_cast<long>(R) * mm; y < std::min<long>((R + 1L) * mm, side); ++y) {
             const short* row = src + y * side;
-            for (int C = 0, x = 0; x < cols; ++C)
-                for (int j = 0; j < mm && x < cols; ++j, ++x) sums[C] += row[x];
+            for (int x = 0; x < cols; ++x) sums[x] += row[x];
         }
-        for (int C = 0; C < preview_side; ++C)
-            dst[R * preview_side + C] = static_cast<short>(sums[C] / divisor);
+        for (int C = 0; C < preview_side; ++C) {
+            int sum = 0;
+            for (int x = C * mm; x < std::min((C + 1) * mm, cols); ++x) sum += sums[x];
+            dst[R * preview_side + C] = static_cast<short>(sum / divisor);
+        }
     }
 }
 
