@@ -38,6 +38,9 @@ TEST(Utils, StringsAndCardsMatchWholly) {
     EXPECT_EQ(indexpos(head.data(), "SIMPLE  ", 0), 0);
     EXPECT_EQ(c_indexpos(head.data(), "GALLONG "), 71);
     EXPECT_EQ(c_indexpos(head.data(), "OBJECT  "), 72);
+    char cards[2][80] = {};
+    std::memcpy(cards[1], "END     ", 8);
+    EXPECT_EQ(indexpos(cards, "END     ", 2), 1); // a card array, as C callers have it
 
     char b[] = {1, 2, 3, 4, 5, 6};
     swap4(b, 6); // the partial item at the end stays

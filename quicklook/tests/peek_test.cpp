@@ -166,7 +166,7 @@ TEST_F(Peek, LastImageHoldsThePathAndEightCards) {
 
     // fitpeek lists its own cards.
     pgc::Head head;
-    for (int j = 0; j < 72; ++j) std::snprintf(head.data() + 80 * j, 81, "%-80d", j);
+    for (int j = 0; j < 72; ++j) pgctest::card(std::to_string(j)).copy(head.data() + 80 * j, 80);
     const auto f = lines(peek::lastimage(peek::fitpeek_build, "x.fit", head));
     EXPECT_EQ(f[1].substr(0, 3), "25 ");
     EXPECT_EQ(f[8].substr(0, 3), "31 ");
