@@ -44,8 +44,15 @@ TEST(Flatbuild, ScalingKeepsEveryPixelPositive) {
     flat::de_f64(w.data(), -0.7, 2, 1); // the fraction goes toward zero: z = 0
     EXPECT_EQ(w, (std::vector<short>{5, 1}));
 
-    // Two strips of equal background: twice the halved background.
-    std::vector<short> flat(1024 * 1024, 3000);
+    // The strips just left and right of the centre column of a 4096 flat:
+    // the sum of their levels, whatever lies around them.
+    std::vector<short> flat(4096L * 4096, 9);
+    for (long r = 1536; r < 2560; ++r) {
+        std::fill_n(flat.begin() + r * 4096 + 1792, 256, short{1500});
+        std::fill_n(flat.begin() + r * 4096 + 2048, 256, short{1700});
+    }
+    EXPECT_EQ(flat::bal(flat.data(), 4096), 3200);
+    std::fill(flat.begin(), flat.end(), short{3000}); // equal strips: twice the level
     EXPECT_EQ(flat::bal(flat.data(), 1024), 6000);
 }
 
