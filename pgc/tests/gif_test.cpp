@@ -72,10 +72,6 @@ TEST(Gif, BlankPreviewsHaveTheirExactBytes) {
     ASSERT_EQ(gif.size(), 1220u);
     EXPECT_EQ(Bytes(gif.begin(), gif.begin() + 13),
               (Bytes{'G', 'I', 'F', '8', '7', 'a', 0, 1, 0, 1, 0xF7, 0, 0}));
-    EXPECT_EQ(Bytes(gif.begin() + 13 + 3 * 200, gif.begin() + 13 + 3 * 201),
-              (Bytes{200, 200, 200}));
-    EXPECT_EQ(Bytes(gif.begin() + 781, gif.begin() + code_stream_at),
-              (Bytes{',', 0, 0, 0, 0, 0, 1, 0, 1, 0, 8}));
     // Two sub-blocks of 255 and 169 bytes.
     EXPECT_EQ(gif[code_stream_at], 255);
     EXPECT_EQ(Bytes(gif.begin() + code_stream_at + 1, gif.begin() + code_stream_at + 8),
@@ -100,13 +96,4 @@ TEST(Gif, ImagesThatFillTheStringTableDecodeTurnedBy180Degrees) {
         EXPECT_EQ(w * 10000 + h, side * 10001);
         EXPECT_EQ(imagemagick_pixels(s, gif, side), turned(image)) << side;
     }
-    // Top-left of the GIF is the last pixel of the image, bottom-right the first.
-    Bytes ramp(256 * 256);
-    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::uint8_t>(i / 256);
-    ramp.back() = 200;
-    int w = 0, h = 0;
-    const Bytes shown = giflib_pixels(encode(ramp, 256), w, h);
-    ASSERT_EQ(shown.size(), ramp.size());
-    EXPECT_EQ(shown.front(), 200);
-    EXPECT_EQ(shown.back(), 0);
 }
