@@ -32,14 +32,15 @@ extern "C" int nindex(const char* a, const char* b) {
     return -1;
 }
 
-extern "C" int indexpos(const char* head, const char* f1, int n) {
+extern "C" int indexpos(const void* head, const char* f1, int n) {
     if (n <= 0) return 0;
+    const char* cards = static_cast<const char*>(head);
     for (int j = 0; j < n; ++j)
-        if (std::memcmp(head + 80L * j, f1, 8) == 0) return j;
+        if (std::memcmp(cards + 80L * j, f1, 8) == 0) return j;
     return n;
 }
 
-extern "C" int c_indexpos(const char* head, const char* f1) {
+extern "C" int c_indexpos(const void* head, const char* f1) {
     return indexpos(head, f1, 72);
 }
 
@@ -48,11 +49,13 @@ extern "C" void stop(const char* s) {
     std::exit(0);
 }
 
-extern "C" void swap2(char* a, int nbyte) {
+extern "C" void swap2(void* items, int nbyte) {
+    char* a = static_cast<char*>(items);
     for (int k = 0; k + 1 < nbyte; k += 2) std::swap(a[k], a[k + 1]);
 }
 
-extern "C" void swap4(char* a, int nbyte) {
+extern "C" void swap4(void* items, int nbyte) {
+    char* a = static_cast<char*>(items);
     for (int k = 0; k + 3 < nbyte; k += 4) {
         std::swap(a[k], a[k + 3]);
         std::swap(a[k + 1], a[k + 2]);
@@ -63,10 +66,9 @@ namespace pgc {
 
 std::string fortran_name(const char* f, std::size_t max_len, bool top_bit_ends) {
     std::string name;
-    for (std::size_t i = 0;; ++i) {
+    for (std::size_t i = 0; i < max_len; ++i) {
         const auto ch = static_cast<unsigned char>(f[i]);
         if (ch <= ' ' || ch == 0x7F || (top_bit_ends && ch >= 0x80)) break;
-        if (i == max_len) return {};
         name.push_back(static_cast<char>(ch));
     }
     return name;

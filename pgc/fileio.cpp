@@ -18,13 +18,13 @@ void error_message() {
 
 } // namespace
 
-extern "C" void tvcoordc_(const char* f1, const char* a) {
+extern "C" void tvcoordc_(const char* f1, const void* a) {
     pgc::File f = pgc::open_file(pgc::fortran_name(f1, name_max, false), "r+b");
     if (!f) return error_message();
     std::fwrite(a, 1, 72 * 80, f.get());
 }
 
-extern "C" void tvread_(const char* f1, char* a, const int* len, const int* pos) {
+extern "C" void tvread_(const char* f1, void* a, const int* len, const int* pos) {
     // Only read from the file, so a read-only file works too.
     pgc::File f = pgc::open_file(pgc::fortran_name(f1, name_max, false), "rb");
     if (!f || *len < 0 || *pos < 0) return error_message();
@@ -32,14 +32,14 @@ extern "C" void tvread_(const char* f1, char* a, const int* len, const int* pos)
     pgc::read_bytes(f.get(), a, static_cast<std::size_t>(*len));
 }
 
-extern "C" void tvwrite_(const char* f1, const char* a, const int* len, const int* pos) {
+extern "C" void tvwrite_(const char* f1, const void* a, const int* len, const int* pos) {
     pgc::File f = pgc::open_file(pgc::fortran_name(f1, name_max, false), "r+b");
     if (!f || *len < 0 || *pos < 0) return error_message();
     if (std::fseek(f.get(), *pos, SEEK_SET) != 0) return;
     std::fwrite(a, 1, static_cast<std::size_t>(*len), f.get());
 }
 
-extern "C" void writefits_(const char* f1, const char* a, const int* len, const int* flag) {
+extern "C" void writefits_(const char* f1, const void* a, const int* len, const int* flag) {
     if (*len < 0) return error_message();
     const std::string name = pgc::fortran_name(f1, name_max, false);
     // Later pieces go only to a file the first piece created: appending to
@@ -64,7 +64,8 @@ extern "C" void filesize_(const char* name, int* flen) {
     *flen = size > INT_MAX ? INT_MAX : static_cast<int>(size);
 }
 
-extern "C" void writetail_(const char* head) {
+extern "C" void writetail_(const void* cards) {
+    const char* head = static_cast<const char*>(cards);
     pgc::File f = pgc::open_file("pgplot.hp", "r+b");
     if (!f || std::fseek(f.get(), 0, SEEK_END) != 0) return error_message();
     // The page ends with its eject sequence; anything shorter is no page.

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <sys/mman.h>
+#include <sys/stat.h>
 
 namespace pgc {
 
@@ -53,20 +56,52 @@ void note(Frame& f, const std::string& text) {
     f.message += (f.message.empty() ? "" : "; ") + text;
 }
 
+bool blank(const char* p, std::size_t n) {
+    return std::all_of(p, p + n, [](char c) { return c == ' '; });
+}
+
 // Where the pixels of a FITS frame start: behind the header block that holds
-// END. Frames of the camera have it in the second block; outside writers may
-// end the header in the first one or run it on.
-long fits_data_start(std::FILE* file, Frame& f, const std::string& path) {
+// END. The chain's frames have a 72-card header, pixels from 5760; when END
+// stands in the first block, that layout has a blank second header block. A
+// header of one block is followed directly by its pixels, and then the second
+// block holds pixels: from 2880 only when it is not blank, or when the file
+// is long enough for the pixels from 2880 but not from 5760 (a frame whose
+// first 1440 pixels happen to read as blanks). need is the byte count of the
+// pixels the loader reads.
+long long fits_data_start(std::FILE* file, Frame& f, const std::string& path, long long need,
+                          long long size) {
     const int end = c_indexpos(f.head.data(), "END     ");
-    if (end < 36) return 2880;
+    if (end < 36) {
+        if (!blank(f.head.data() + 2880, 2880)) return 2880;
+        if (size < head_bytes + need && size >= 2880 + need) return 2880;
+        return head_bytes;
+    }
     if (end < head_cards) return head_bytes;
     char block[2880];
     for (int blocks = 3; blocks <= 10; ++blocks) {
         if (read_bytes(file, block, sizeof block) != sizeof block) break;
-        if (indexpos(block, "END     ", 36) < 36) return 2880L * blocks;
+        if (indexpos(block, "END     ", 36) < 36) return 2880LL * blocks;
     }
     note(f, path + ": no END card, pixels read from byte 5760");
     return head_bytes;
+}
+
+long long file_length(std::FILE* file) {
+    struct stat st {};
+    return fstat(fileno(file), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+}
+
+// Rows the file holds whole when row r (side pixels) starts at pixel r*stride
+// behind byte data_at; at most side.
+long long rows_held(long long size, long long data_at, long long stride, long long side) {
+    const long long pixels = size > data_at ? (size - data_at) / 2 : 0;
+    if (pixels < side) return 0;
+    return std::min(side, (pixels - side) / stride + 1);
+}
+
+std::string no_rows(const std::string& path, const Frame& f, long long size) {
+    return path + ": NAXIS1 " + std::to_string(f.n1) + " NAXIS2 " + std::to_string(f.n2) +
+           ", but the file (" + std::to_string(size) + " bytes) holds not one row of it";
 }
 
 void size_image(Frame& f, int side) {
@@ -81,11 +116,34 @@ std::string rows_note(long got, long want) {
 
 } // namespace
 
+namespace {
+
+constexpr std::size_t huge_page = 2 << 20;
+
+} // namespace
+
+template <class T> T* FrameAllocator<T>::allocate(std::size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < huge_page) return std::allocator<T>().allocate(n);
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    madvise(p, bytes, MADV_HUGEPAGE); // only advice: without huge pages all works the same
+    return static_cast<T*>(p);
+}
+
+template <class T> void FrameAllocator<T>::deallocate(T* p, std::size_t n) {
+    if (n * sizeof(T) < huge_page) return std::allocator<T>().deallocate(p, n);
+    munmap(p, n * sizeof(T));
+}
+
+template struct FrameAllocator<short>;
+
 int block_factor(int n) {
     return n <= 0 ? 1 : (n - 1) / 512 + 1;
 }
 
-Load load_raw(const std::string& path, Frame& f, RowFn baseline) {
+Load load_raw(const std::string& path, Frame& f, RowFn baseline) try {
     File file;
     if (Load r = open_frame(path, f, file); r != Load::ok) return r;
     f.coloff = card_value(f.head, 5);
@@ -93,6 +151,11 @@ Load load_raw(const std::string& path, Frame& f, RowFn baseline) {
     if (n2 < 1 || n2 > max_side || n1 < std::max(n2, 32) || n1 > max_raw_row) {
         f.message = path + ": NAXIS1 " + std::to_string(n1) + " NAXIS2 " + std::to_string(n2) +
                     " is no raw frame";
+        return Load::bad_frame;
+    }
+    const long long size = file_length(file.get());
+    if (rows_held(size, head_bytes, n1, n1) == 0) {
+        f.message = no_rows(path, f, size);
         return Load::bad_frame;
     }
     size_image(f, n2);
@@ -117,9 +180,12 @@ Load load_raw(const std::string& path, Frame& f, RowFn baseline) {
         f.message = path + ": " + rows_note(row, n2);
     }
     return Load::ok;
+} catch (const std::bad_alloc&) {
+    f.message = path + ": no memory for the frame";
+    return Load::bad_frame;
 }
 
-Load load_fits(const std::string& path, Frame& f, Rows rows) {
+Load load_fits(const std::string& path, Frame& f, Rows rows) try {
     File file;
     if (Load r = open_frame(path, f, file); r != Load::ok) return r;
     if (const int b = c_indexpos(f.head.data(), "BITPIX  "); b < head_cards) {
@@ -141,40 +207,46 @@ Load load_fits(const std::string& path, Frame& f, Rows rows) {
     } else {
         note(f, path + ": no BZERO card, 0 used");
     }
+
+    // Everything below is sized by the side (at most 4096): a row length of
+    // any size only moves where each row is read from.
+    const long long n = side;
+    const long long stride = rows == Rows::naxis1_rows ? f.n1 : n;
+    const long long size = file_length(file.get());
+    const long long data_at =
+        fits_data_start(file.get(), f, path, 2 * ((n - 1) * stride + n), size);
+    const long long held = rows_held(size, data_at, stride, n);
+    if (held == 0) {
+        f.message = no_rows(path, f, size);
+        return Load::bad_frame;
+    }
     size_image(f, side);
-    const long data_at = fits_data_start(file.get(), f, path);
-    if (std::fseek(file.get(), data_at, SEEK_SET) != 0) {
+    if (fseeko(file.get(), static_cast<off_t>(data_at), SEEK_SET) != 0) {
         f.message = path + ": cannot seek to the pixels";
         return Load::bad_frame;
     }
-
-    const std::size_t n = static_cast<std::size_t>(side);
-    std::size_t got_rows = 0;
-    if (rows == Rows::file_order || f.n1 <= side) {
-        const std::size_t got = read_bytes(file.get(), f.pix.data(), n * n * 2) / 2;
-        got_rows = got / n;
+    if (stride == n) {
         // A partial last row is kept as read; what the file lacks stays 0.
+        const std::size_t got = read_bytes(file.get(), f.pix.data(), n * n * 2) / 2;
         to_host(f.pix.data(), got);
     } else {
-        // Rows longer than the side: keep the first side pixels of each.
-        const std::size_t row_px = static_cast<std::size_t>(f.n1);
-        const std::size_t per_chunk = std::max<std::size_t>(1, chunk_bytes / (2 * row_px));
-        std::vector<short> chunk(per_chunk * row_px);
-        while (got_rows < n) {
-            const std::size_t want = std::min(per_chunk, n - got_rows);
-            const std::size_t got =
-                read_bytes(file.get(), chunk.data(), want * row_px * 2) / (2 * row_px);
-            for (std::size_t k = 0; k < got; ++k, ++got_rows)
-                std::copy_n(chunk.data() + k * row_px, n, f.pix.data() + got_rows * n);
-            if (got < want) break;
+        // Rows longer than the side: the first side pixels of each.
+        for (long long r = 0; r < held; ++r) {
+            short* to = f.pix.data() + r * n;
+            if (fseeko(file.get(), static_cast<off_t>(data_at + 2 * r * stride), SEEK_SET) != 0 ||
+                read_bytes(file.get(), to, 2 * n) != static_cast<std::size_t>(2 * n))
+                break;
+            to_host(to, n);
         }
-        to_host(f.pix.data(), got_rows * n);
     }
-    if (got_rows < n) {
-        f.missing_rows = static_cast<long>(n - got_rows);
-        note(f, path + ": " + rows_note(static_cast<long>(got_rows), static_cast<long>(n)));
+    if (held < n) {
+        f.missing_rows = static_cast<long>(n - held);
+        note(f, path + ": " + rows_note(static_cast<long>(held), static_cast<long>(n)));
     }
     return Load::ok;
+} catch (const std::bad_alloc&) {
+    f.message = path + ": no memory for the frame";
+    return Load::bad_frame;
 }
 
 } // namespace pgc

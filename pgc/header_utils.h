@@ -11,24 +11,20 @@
  *
  * File names passed to the '_' routines: the name ends at the first NUL,
  * blank or control character, so both a C string and a blank-padded Fortran
- * character variable work. Names longer than the routine's limit are refused
- * as unopenable rather than cut, so that no other file is ever opened.
+ * character variable work. No byte past the routine's limit (79 characters
+ * for filesize_) is read: an argument that exactly fills it has none.
  *
  * index: the C library declares index() in <strings.h> (pulled in by
  * <string.h> and <cstring>) with another meaning and type. This library
  * therefore gives the routine under two names:
  *   - pgc_index(), declared below, which every caller can use safely and which
  *     the library itself uses;
- *   - the symbol index, kept in an archive member of its own. The linker
- *     takes that member only into programs that themselves call an undefined
- *     index (old C and Fortran callers that want this routine); it then
- *     replaces the C library's index for that whole program, which is what
- *     such a program asked for. Programs that only use the other routines
- *     never get it, so the C library's index stays intact for them.
- *   Whichever definition the linker meets first wins, and a runtime linked
- *   ahead of everything (a sanitizer's, for one) carries its own index; a
- *   program that must get this index in any build links the object library
- *   pgc_index besides pgc.
+ *   - the symbol index, which is not in the archive pgc at all but in an
+ *     object of its own (the object library pgc_index). Only a program that
+ *     links that object gets it, and then for the whole program, which is
+ *     what such a program (an old C or Fortran caller) asked for. Any other
+ *     program that links pgc and calls index from <strings.h> gets the C
+ *     library's, whose result is a pointer.
  *   Its prototype conflicts with <strings.h>, so it is declared only when
  *   PGC_DECLARE_INDEX is defined, in a C file that does not include
  *   <string.h> or <strings.h>. */
@@ -46,7 +42,16 @@ extern const char tail[5];
 /* Position (from 0) of the first c in a, or -1. */
 int pgc_index(const char* a, int c);
 #ifdef PGC_DECLARE_INDEX
+/* The compiler knows index as the C library's; this declaration is the
+ * routine the program asked for. */
+#if defined(__GNUC__) && !defined(__cplusplus)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wbuiltin-declaration-mismatch"
+#endif
 int index(const char* a, int c);
+#if defined(__GNUC__) && !defined(__cplusplus)
+#pragma GCC diagnostic pop
+#endif
 #endif
 
 /* Position of the first place where all of b stands in a; -1 if none or b is
@@ -54,30 +59,34 @@ int index(const char* a, int c);
 int nindex(const char* a, const char* b);
 
 /* Card number (from 0) of the first of n cards whose keyword equals the 8
- * bytes of f1; n when none does (0 for n <= 0). */
-int indexpos(const char* head, const char* f1, int n);
+ * bytes of f1; n when none does (0 for n <= 0). The cards come as a card
+ * array (char head[][80]) or as a plain buffer of 80-byte cards; both
+ * convert to the untyped pointer in C and C++ alike. */
+int indexpos(const void* head, const char* f1, int n);
 
 /* indexpos over the 72 cards of a two-block header: 0..71, or 72. */
-int c_indexpos(const char* head, const char* f1);
+int c_indexpos(const void* head, const char* f1);
 
 /* Prints s and a newline and ends the process with status 0. */
 void stop(const char* s);
 
-/* Byte order of 16-bit and 32-bit items over nbyte bytes. */
-void swap2(char* a, int nbyte);
-void swap4(char* a, int nbyte);
+/* Byte order of 16-bit and 32-bit items over nbyte bytes, whatever the
+ * items' type (short, int, long, float arrays or raw bytes). */
+void swap2(void* a, int nbyte);
+void swap4(void* a, int nbyte);
 
 /* Size of the named file in bytes, 0 when it cannot be opened. */
 long file_size(const char* name);
 
 /* Fortran-callable file routines. tvcoordc_, tvread_ and tvwrite_ print
- * "error\n" and touch nothing when the file cannot be opened. */
-void tvcoordc_(const char* f1, const char* a);
-void tvread_(const char* f1, char* a, const int* len, const int* pos);
-void tvwrite_(const char* f1, const char* a, const int* len, const int* pos);
-void writefits_(const char* f1, const char* a, const int* len, const int* flag);
+ * "error\n" and touch nothing when the file cannot be opened. Headers
+ * (char a[72][80]) and data buffers of any type are passed untyped. */
+void tvcoordc_(const char* f1, const void* a);
+void tvread_(const char* f1, void* a, const int* len, const int* pos);
+void tvwrite_(const char* f1, const void* a, const int* len, const int* pos);
+void writefits_(const char* f1, const void* a, const int* len, const int* flag);
 void filesize_(const char* name, int* flen);
-void writetail_(const char* head);
+void writetail_(const void* head);
 
 /* Stamps: fdate_ needs 26 bytes; usrid_ the user name (at most 32
  * characters of USER are used, none when it is unset) plus 26. */

@@ -21,8 +21,8 @@ inline File open_file(const std::string& name, const char* mode) {
 
 // A file name handed over from Fortran or C: it ends at the first NUL, blank
 // or control character (and, when top_bit_ends, at a byte with its top bit
-// set). A name longer than max_len comes back empty, so it cannot be opened:
-// cutting it would open some other file.
+// set), and after at most max_len characters. Bytes past max_len are never
+// read: a Fortran argument that the name fills exactly ends there.
 std::string fortran_name(const char* f, std::size_t max_len, bool top_bit_ends);
 
 // A decimal integer read as "%d" does from byte col of an 80-byte card,

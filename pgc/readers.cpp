@@ -48,9 +48,12 @@ int skip_header(std::FILE* f, int max_blocks) {
 }
 
 // Reads up to n items of size bytes from item position pos; returns how many
-// were read. Positions before the start of the file give nothing.
+// were read. Positions before the start of the file, or so far behind it
+// that the byte offset has no value, give nothing.
 std::size_t read_items(std::FILE* f, long long pos, void* to, std::size_t size, std::size_t n) {
-    if (pos < 0 || fseeko(f, static_cast<off_t>(pos * static_cast<long long>(size)), SEEK_SET) != 0)
+    long long offset = 0;
+    if (pos < 0 || __builtin_mul_overflow(pos, static_cast<long long>(size), &offset) ||
+        fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0)
         return 0;
     return pgc::read_bytes(f, to, size * n) / size;
 }
@@ -71,15 +74,23 @@ std::size_t window_row(std::FILE* f, long long pos, float* row) {
     return got;
 }
 
+// First column of a window centred on column ix, counted from 1 as the
+// file positions count them. Worked out in 64 bits: a centre near either end
+// of the int range must not overflow.
+long long first_column(int ix) {
+    return static_cast<long long>(ix) - 51;
+}
+
 // First float position of window row r in a 2048-wide float image behind a
 // header of h floats: rows and columns there count from 1.
 long long float_row_pos(long long r, int ix, long long h) {
-    return (r - 1) * 2048 + (ix - 51) + h;
+    return (r - 1) * 2048 + first_column(ix) + h;
 }
 
 } // namespace
 
-extern "C" void readfits_(const char* f1, char* a, int* n1, int* n2) {
+extern "C" void readfits_(const char* f1, void* out, int* n1, int* n2) {
+    char* a = static_cast<char*>(out);
     *n1 = 0;
     *n2 = 0;
     pgc::File f = open_reader(f1);
@@ -133,7 +144,8 @@ extern "C" void readcn_(const char* f1, float* a, const int* ix, const int* iy, 
     }
 }
 
-extern "C" void readcc_(const char* f1, float* map, const int* ix, const int* iy) {
+extern "C" void readcc_(const char* f1, void* window, const int* ix, const int* iy) {
+    float* map = static_cast<float*>(window);
     pgc::File f = open_reader(f1);
     if (!f) return;
     const int blocks = skip_header(f.get(), 5);
@@ -150,7 +162,8 @@ extern "C" void readcc_(const char* f1, float* map, const int* ix, const int* iy
     }
 }
 
-extern "C" void readc_(const char* f1, short* map, const int* ix, const int* iy) {
+extern "C" void readc_(const char* f1, void* window, const int* ix, const int* iy) {
+    short* map = static_cast<short*>(window);
     pgc::File f = open_reader(f1);
     if (!f) return;
     const int blocks = skip_header(f.get(), 5);
@@ -171,8 +184,9 @@ extern "C" void readc_(const char* f1, short* map, const int* ix, const int* iy)
     }
 }
 
-extern "C" void readd_(const char* f1, short* map, const int* ix, const int* iy, const int* nx,
+extern "C" void readd_(const char* f1, void* window, const int* ix, const int* iy, const int* nx,
                        const int* ny) {
+    short* map = static_cast<short*>(window);
     pgc::File f = open_reader(f1);
     if (!f) return;
     std::fill_n(map, win * win, static_cast<short>(32767));
@@ -180,7 +194,7 @@ extern "C" void readd_(const char* f1, short* map, const int* ix, const int* iy,
     for (int t = 0; t < win; ++t) {
         const long long r = static_cast<long long>(*iy) - 50 + t;
         if (r < 0 || r >= static_cast<long long>(*ny) - 1) continue;
-        const long long pos = (r - 1) * *nx + (*ix - 51) + 4320;
+        const long long pos = (r - 1) * *nx + first_column(*ix) + 4320;
         const std::size_t got = read_items(f.get(), pos, row, 2, win);
         swap2(reinterpret_cast<char*>(row), static_cast<int>(2 * got));
         for (std::size_t j = 0; j < got; ++j)

@@ -182,7 +182,9 @@ int run_query(PGconn* conn, Kind kind, const char* query, tuple* result, int max
 
     const bool verbose = kind == Kind::vselect;
     if (verbose) std::printf("Doing query: %s", query);
-    Result res(PQexec(conn, query));
+    // Sent as one statement of the extended protocol: the server refuses a
+    // text holding several, so SQL pasted into an argument cannot add one.
+    Result res(PQexecParams(conn, query, 0, nullptr, nullptr, nullptr, nullptr, 0));
     if (!res || PQresultStatus(res.get()) != PGRES_TUPLES_OK) {
         return fail(result, maxres,
                     format_message("Query %s failed\n%s", query, PQerrorMessage(conn)));

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace pgctest;
@@ -137,4 +138,64 @@ TEST(Frames, ReadfitsGivesEveryPixelSizeBehindAThreeBlockHeader) {
     std::vector<double> be = d; // 8-byte reals stay big-endian, as stored
     for (double& x : be) std::reverse(reinterpret_cast<char*>(&x), reinterpret_cast<char*>(&x) + 8);
     check(DOUBLE_IMG, TDOUBLE, d, be.data(), 8);
+}
+
+// The chain's 72-card header may end in its first block; the second is then a
+// blank header block and the pixels still start at 5760. A one-block header
+// is followed by its pixels at 2880; pixels that happen to read as blanks
+// there are told apart by the file's length.
+TEST(Frames, PixelsStartBehindTheWholeHeader) {
+    Scratch s;
+    const std::string f = s.path("h.fit");
+    const std::string cards = card("SIMPLE  =                    T") + value_card("BITPIX", 16) +
+                              value_card("NAXIS", 2) + value_card("NAXIS1", 64) +
+                              value_card("NAXIS2", 64) + value_card("BZERO", 0) + card("END");
+    std::string px;
+    for (int i = 1; i <= 64 * 64; ++i) px += {static_cast<char>(i >> 8), static_cast<char>(i)};
+    pgc::Frame fr;
+    for (int header_blocks : {2, 1}) {
+        spit(f, blocks(cards, header_blocks) + px);
+        ASSERT_EQ(pgc::load_fits(f, fr, pgc::Rows::naxis1_rows), pgc::Load::ok) << fr.message;
+        EXPECT_EQ(fr.pix[0], 1) << header_blocks;
+        EXPECT_EQ(fr.pix[64 * 64 - 1], 64 * 64);
+        EXPECT_EQ(fr.missing_rows, 0);
+    }
+    spit(f, blocks(cards, 1) + std::string(2880, ' ') + px.substr(2880));
+    ASSERT_EQ(pgc::load_fits(f, fr, pgc::Rows::naxis1_rows), pgc::Load::ok) << fr.message;
+    EXPECT_EQ(fr.pix[0], 0x2020);
+    EXPECT_EQ(fr.pix[1440], 1441);
+}
+
+// Loads the frame with at most 512 MB of address space and exits 0 when it
+// loaded its first row and said that the rest is missing.
+[[noreturn]] void load_with_little_memory(const std::string& f) {
+#ifndef __SANITIZE_ADDRESS__ // the sanitizer reserves more address space than this
+    const rlimit limit{512L << 20, 512L << 20};
+    setrlimit(RLIMIT_AS, &limit);
+#endif
+    pgc::Frame fr;
+    const bool ok = pgc::load_fits(f, fr, pgc::Rows::naxis1_rows) == pgc::Load::ok &&
+                    fr.missing_rows == 511 && fr.message.find("1 of 512 rows") != std::string::npos;
+    std::exit(ok ? 0 : 1);
+}
+
+// Sizes come from the header, but allocations are bounded by the largest
+// frame: a NAXIS1 of two thousand million only spaces out the rows, which
+// the file does not hold, and a header alone holds no row at all.
+TEST(Frames, CorruptSizesAllocateNothingBeyondTheLargestFrame) {
+    Scratch s;
+    const std::string f = s.path("big.fit");
+    std::string header = blocks(card("SIMPLE  =                    T") + value_card("BITPIX", 16) +
+                                    value_card("NAXIS", 2) + value_card("NAXIS1", 2000000000) +
+                                    value_card("NAXIS2", 512) + card("END"),
+                                2);
+    spit(f, header + std::string(2 * 512 * 512, '\0'));
+    EXPECT_EXIT(load_with_little_memory(f), testing::ExitedWithCode(0), "");
+
+    pgc::Frame fr;
+    spit(f, header);
+    EXPECT_EQ(pgc::load_fits(f, fr, pgc::Rows::naxis1_rows), pgc::Load::bad_frame);
+    EXPECT_NE(fr.message.find("holds not one row"), std::string::npos) << fr.message;
+    spit(s.path("d.ccd"), raw_frame(576, 512, 0).substr(0, 5760 + 1000));
+    EXPECT_EQ(pgc::load_raw(s.path("d.ccd"), fr, half_counts), pgc::Load::bad_frame);
 }

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace pgctest {
 
@@ -35,6 +37,23 @@ inline std::string padded(std::string s, std::size_t len = 100) {
     s.resize(len, ' ');
     return s;
 }
+
+// A character argument that ends exactly where readable memory ends, as a
+// Fortran CHARACTER variable the name fills may: any byte read past it
+// faults, in every build.
+struct EdgeName {
+    std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    char* base = static_cast<char*>(
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    const char* at = nullptr;
+    explicit EdgeName(const std::string& name) {
+        mprotect(base + page, page, PROT_NONE);
+        char* to = base + page - name.size();
+        name.copy(to, name.size());
+        at = to;
+    }
+    ~EdgeName() { munmap(base, 2 * page); }
+};
 
 inline std::string card(const std::string& text) {
     return padded(text.substr(0, 80), 80);

@@ -180,6 +180,37 @@ TEST(WhiteTest, NoBinInsideBandFallsBackToMedian) {
     EXPECT_EQ(l.sigm, 1);
 }
 
+// Three frames that each take one turn of the estimate, pinned to what it
+// gives there.
+TEST(WhiteTest, FallbacksAndTheSmallestSmoothingScale) {
+    auto levels_of = [](const std::vector<std::pair<int, int>>& counts) {
+        std::vector<short> map;
+        for (auto [value, n] : counts) map.insert(map.end(), std::size_t(n), short(value));
+        return white(map, int(map.size()), 1);
+    };
+    // Uniform 1000..1099: the fitted vertex of a flat top lands more than
+    // sigma0 from the starting bin, and the window's centroid replaces it.
+    std::vector<std::pair<int, int>> uniform;
+    for (int v = 1000; v < 1100; ++v) uniform.push_back({v, 100});
+    Levels l = levels_of(uniform);
+    EXPECT_NEAR(l.peak, 1032.5, 0.01);
+    EXPECT_NEAR(l.sigm, 34.5, 0.01);
+
+    // Counts rising to the top value: a position within sigma0 of the top of
+    // the used range gives way to the median.
+    std::vector<std::pair<int, int>> ramp;
+    for (int v = 0; v < 200; ++v) ramp.push_back({1000 + v, v * v / 40 + 1});
+    l = levels_of(ramp);
+    EXPECT_NEAR(l.peak, 1158, 0.01);
+    EXPECT_NEAR(l.sigm, 35, 0.01);
+
+    // Nearly one value: sigma0 is far below 2.5, and the smoothing kernel is
+    // still 3 bins wide.
+    l = levels_of({{999, 250}, {1000, 1000}, {1001, 334}});
+    EXPECT_NEAR(l.peak, 1000.053, 0.02);
+    EXPECT_EQ(l.sigm, 1);
+}
+
 // A flat-topped distribution fits no Gaussian: the width is capped by the
 // 68 % half-width (68 of 100 equally filled bins, 34 bins).
 TEST(HisttTest, WidthCappedByCountOfBins) {

@@ -2,6 +2,7 @@
 #include "frames.h"
 #include "helpers.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -40,8 +41,8 @@ template <class F> std::string printed(F f) {
 TEST(Windows, EachReaderPlacesScalesAndFillsItsWindow) {
     Scratch s;
     const std::string f = padded(s.path("img.fit"));
-    const long neg = 2041L * 2048 + 6, dark = 9L * 2048 + 49 + 3;
-    spit(s.path("img.fit"), float_image(2, 2047, {{neg, -3.0f}, {dark, NAN}}));
+    const long neg = 2041L * 2048 + 6, dark = 9L * 2048 + 49 + 3, odd = dark + 2;
+    spit(s.path("img.fit"), float_image(2, 2047, {{neg, -3.0f}, {dark, NAN}, {odd, 403.0f}}));
 
     // readcn_: rows past 2046 give nothing; the rows read are packed.
     std::vector<float> a(100, -7.0f);
@@ -63,12 +64,14 @@ TEST(Windows, EachReaderPlacesScalesAndFillsItsWindow) {
     EXPECT_EQ(map[0 * 101 + 100], 59.0f * 2048 + 49); // window row 60, column 0
     EXPECT_EQ(map[59 * 101 + 0], 0.0f * 2048 + 149);  // window row 1, column 100
 
-    // readc_: a quarter of each float, clamped to 0..32766; NaN counts as 0.
+    // readc_: a quarter of each float, cut toward zero (100.75 gives 100),
+    // clamped to 0..32766; NaN counts as 0.
     std::vector<short> sm(101 * 101);
     ix = 100, iy = 60;
     readc_(f.c_str(), sm.data(), &ix, &iy);
     EXPECT_EQ(sm[0], static_cast<short>((9.0f * 2048 + 49) / 4));
     EXPECT_EQ(sm[3], 0);
+    EXPECT_EQ(sm[5], 100);
     EXPECT_EQ(sm[100 * 101 + 100], 32766);
 
     // readd_: 16-bit frame behind 8640 bytes, rows reversed, rows from ny - 1
@@ -128,13 +131,40 @@ TEST(Windows, BadNamesAndHeadersLeaveTheOutputAlone) {
         EXPECT_EQ(n1 + n2 + sm[0], 5);
     }
 
-    // A name of more than 60 characters is not cut to another file's name.
+    // A name that fills its 60 characters is read to its last byte and not
+    // one further; a longer one is cut to its first 60.
     std::filesystem::current_path(s.dir);
     spit(std::string(60, 'f'), float_image(1, 10));
-    EXPECT_EQ(printed([&] { readc_((std::string(61, 'f') + " ").c_str(), sm.data(), &ix, &iy); }),
-              "open error\n");
-    EXPECT_EQ(sm[0], 5);
-    readc_(padded(std::string(60, 'f')).c_str(), sm.data(), &ix, &iy);
+    readc_(EdgeName(std::string(60, 'f')).at, sm.data(), &ix, &iy);
+    EXPECT_EQ(sm[0], 32767);
+    sm[0] = 5;
+    readc_((std::string(61, 'f') + " ").c_str(), sm.data(), &ix, &iy);
     EXPECT_EQ(sm[0], 32767);
     std::filesystem::current_path("/");
+}
+
+// Window centres and frame widths at the ends of the int range lie far
+// outside any file: the windows keep their fill, and no position overflows.
+TEST(Windows, CentresAtTheEndsOfTheIntRangeKeepTheFill) {
+    Scratch s;
+    spit(s.path("img.fit"), float_image(1, 4));
+    spit(s.path("img.ccd"), std::string(8640 + 2 * 300 * 200, '\1'));
+    const std::string fit = padded(s.path("img.fit")), ccd = padded(s.path("img.ccd"));
+    std::vector<float> map(101 * 101);
+    std::vector<short> sm(101 * 101);
+    const int big = INT_MAX;
+    for (auto [ix, iy, nx] : {std::tuple{INT_MIN, 60, 300},
+                              {INT_MAX, 60, 300},
+                              {INT_MIN + 50, 0, 300},
+                              {100, INT_MAX - 60, INT_MAX},
+                              {100, 60, INT_MIN},
+                              {INT_MAX, 60, INT_MAX}}) {
+        SCOPED_TRACE(std::to_string(ix) + " " + std::to_string(iy) + " " + std::to_string(nx));
+        readcc_(fit.c_str(), map.data(), &ix, &iy);
+        EXPECT_EQ(std::count(map.begin(), map.end(), -1.0f), 101 * 101);
+        readc_(fit.c_str(), sm.data(), &ix, &iy);
+        EXPECT_EQ(std::count(sm.begin(), sm.end(), 32767), 101 * 101);
+        readd_(ccd.c_str(), sm.data(), &ix, &iy, &nx, &big);
+        EXPECT_EQ(std::count(sm.begin(), sm.end(), 32767), 101 * 101);
+    }
 }

@@ -38,6 +38,9 @@ TEST(Utils, StringsAndCardsMatchWholly) {
     EXPECT_EQ(indexpos(head.data(), "SIMPLE  ", 0), 0);
     EXPECT_EQ(c_indexpos(head.data(), "GALLONG "), 71);
     EXPECT_EQ(c_indexpos(head.data(), "OBJECT  "), 72);
+    char cards[2][80] = {};
+    std::memcpy(cards[1], "END     ", 8);
+    EXPECT_EQ(indexpos(cards, "END     ", 2), 1); // a card array, as C callers have it
 
     char b[] = {1, 2, 3, 4, 5, 6};
     swap4(b, 6); // the partial item at the end stays
@@ -95,18 +98,24 @@ TEST(Utils, FileRoutinesTouchNoFileTheyCannotOpen) {
     EXPECT_STREQ(buf, "keep");
     EXPECT_TRUE(std::filesystem::is_empty(s.dir));
 
+    // tvcoordc_ puts both header blocks over the start of the file, in place.
+    spit(f, std::string(10000, 'x'));
+    tvcoordc_(padded(f).c_str(), head.c_str());
+    EXPECT_EQ(slurp(f), head + std::string(10000 - 5760, 'x'));
+
     spit(f, "old contents");
     writefits_(padded(f).c_str(), "ABCD", &len, &create);
     EXPECT_EQ(in_dir(s, [&] { tvwrite_(padded(f).c_str(), "WXYZ", &len, &neg); }), "error\n");
     EXPECT_EQ(slurp(f), "ABCD");
 
-    // filesize_ takes at most 79 characters, and a longer name is not cut.
+    // filesize_ takes at most 79 characters and reads no byte behind them.
     std::filesystem::current_path(s.dir);
     spit(std::string(79, 'q'), "12345");
-    filesize_(padded(std::string(79, 'q')).c_str(), &flen);
+    filesize_(EdgeName(std::string(79, 'q')).at, &flen);
     EXPECT_EQ(flen, 5);
+    flen = -1;
     filesize_(padded(std::string(80, 'q')).c_str(), &flen);
-    EXPECT_EQ(flen, 0);
+    EXPECT_EQ(flen, 5);
     std::filesystem::current_path("/");
     EXPECT_EQ(file_size(s.dir.c_str()), 0); // a directory is no file
 }

@@ -219,6 +219,33 @@ static void quoting(void) {
     CHECK(ticks() == before);
 }
 
+/* One statement per call, and every call ends its transaction: a failed
+ * statement leaves the kept connection usable. */
+static void statements(void) {
+    tuple r[MAXRES];
+
+    CHECK(pgquery("items", "qdb0", "pairs; CREATE TABLE made_by_query (a int)", "", "", "a", r,
+                  MAXRES) == -1);
+    CHECK_PREFIX(r[0].value,
+                 "Query SELECT a FROM pairs; CREATE TABLE made_by_query (a int) failed\n");
+    freetuple(r);
+    CHECK(pgquery("select", "qdb0", "pairs", "x", "a", "b='1'; DROP TABLE pairs; SELECT 1 WHERE b",
+                  r, MAXRES) == -1);
+    freetuple(r);
+    CHECK(run_psql("qdb0", "SELECT to_regclass('made_by_query') IS NULL, count(*) FROM pairs",
+                   psql_out, sizeof psql_out) == 0);
+    CHECK(strstr(psql_out, "\nt\x1f"
+                           "3\n") != NULL);
+
+    for (int i = 0; i < 3; ++i) {
+        CHECK(pgquery("items", "qdb0", "nosuchtable", "", "", "a", r, MAXRES) == -1);
+        freetuple(r);
+        CHECK(pgquery("items", "qdb0", "pairs", "", "", "a", r, MAXRES) == 0);
+        CHECK(count_entries(r) == 3);
+        freetuple(r);
+    }
+}
+
 static int backend_count(const char* appname) {
     char sql[256];
     snprintf(sql, sizeof sql, "SELECT count(*) FROM pg_stat_activity WHERE application_name = '%s'",
@@ -412,8 +439,9 @@ static const struct {
     const char* name;
     void (*run)(void);
 } scenarios[] = {
-    {"kinds", kinds},     {"limits", limits},           {"keycol", keycol},
-    {"quoting", quoting}, {"connections", connections}, {"threads", threads},
+    {"kinds", kinds},           {"limits", limits},           {"keycol", keycol},
+    {"quoting", quoting},       {"connections", connections}, {"threads", threads},
+    {"statements", statements},
 };
 
 int main(int argc, char** argv) {
