@@ -76,12 +76,13 @@ class TempSite {
     bool log_calls_to(const std::string& program_path) const;
 
     // Running programs inside the site, as argument vectors.
-    // Runs a program of the site to its end, or to the time limit (run.h).
-    int run(const Argv& argv, double limit = default_time_limit()) const {
-        return qor::run(argv, limit);
-    }
+    // Runs a program of the site to its end. The program under test gets a
+    // generous limit of its own: a sanitizer build on a loaded machine is
+    // many times slower than the night's, and ctest bounds every test anyway.
+    static constexpr double test_limit = 120;
+    int run(const Argv& argv, double limit = test_limit) const { return qor::run(argv, limit); }
     Captured capture(const Argv& argv, std::size_t max_bytes = 65536,
-                     double limit = default_time_limit()) const {
+                     double limit = test_limit) const {
         return qor::run_capture(argv, max_bytes, limit);
     }
     // Starts a program in the background (stdin from /dev/null, stdout and
