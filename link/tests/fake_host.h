@@ -9,50 +9,86 @@
 #include "seam.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <set>
 
 namespace qlink::test {
 
 struct FakeHost : qor::test::FakeSystemOf<Host> {
     bool open_fails = false;
     int configure_result = 0;
-    std::deque<std::string> inbound; // one read each
+    // One read each; nothing in place of a string is a read error.
+    std::deque<std::optional<std::string>> inbound;
+    int write_failures = 0; // the next writes that fail
+    bool background_fails = false;
+    std::set<std::string> hung;      // programs that run into their time limit
     std::vector<std::string> events; // "open", "close", "flush", "write:<bytes>"
     std::vector<std::string> writes;
+    std::vector<std::vector<std::string>> searches; // names of each single-instance step
     std::string exp3;
-    int searches = 0;
 
     FakeHost() {
         programs["exp3"] = [this](const qor::Argv&) { return qor::Captured{exp3, 0}; };
     }
 
-    bool open_port(const Build&, std::string& error) override {
+    bool open_port(const Port&, std::string& error) override {
         events.push_back("open");
         error = "No such file or directory";
         return !open_fails;
     }
-    int configure(const Build&, bool verbose) override {
-        if (verbose) out += "BAUD: 9600\n";
+    int configure(const Port& port, bool verbose) override {
+        if (verbose && port.baud_file) out += "BAUD: 9600\n";
         return configure_result;
     }
-    std::string read_port(std::size_t max) override {
-        if (inbound.empty()) return {};
-        std::string s = inbound.front().substr(0, max);
+    std::optional<std::string> read_port(std::size_t max, std::string& error) override {
+        if (inbound.empty()) return std::string();
+        auto s = inbound.front();
         inbound.pop_front();
-        return s;
+        if (!s) error = "Input/output error";
+        return s ? std::optional(s->substr(0, max)) : std::nullopt;
     }
-    void write_port(std::string_view b) override {
+    bool write_port(std::string_view b, std::string& error) override {
+        if (write_failures > 0) {
+            --write_failures;
+            error = "Input/output error";
+            return false;
+        }
         events.push_back("write:" + std::string(b));
         writes.emplace_back(b);
+        return true;
     }
     void flush_port() override { events.push_back("flush"); }
     void close_port() override { events.push_back("close"); }
-    void end_other_instances(const Build&) override { ++searches; }
+    void end_other_instances(std::span<const char* const> names) override {
+        searches.emplace_back(names.begin(), names.end());
+    }
+    bool background(const qor::Argv& a) override {
+        FakeSystemOf::background(a);
+        errno = ENOENT;
+        return !background_fails;
+    }
+    int run(const qor::Argv& a, double limit = qor::default_time_limit()) override {
+        if (hung.count(base(a[0]))) return hang(runs, a, limit).status;
+        return FakeSystemOf::run(a, limit);
+    }
+    qor::Captured capture(const qor::Argv& a, std::size_t max,
+                          double limit = qor::default_time_limit()) override {
+        if (hung.count(base(a[0]))) return hang(captures, a, limit);
+        return FakeSystemOf::capture(a, max, limit);
+    }
 
     long count(const std::string& event, std::size_t from = 0) const {
         return std::count(events.begin() + static_cast<long>(from), events.end(), event);
+    }
+
+  private:
+    qor::Captured hang(std::vector<qor::Argv>& log, const qor::Argv& a, double limit) {
+        log.push_back(a);
+        t += limit;
+        return {"", qor::timed_out_status, true};
     }
 };
 
