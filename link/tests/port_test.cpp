@@ -52,13 +52,17 @@ TEST_F(PtyPort, TheBaudFileSetsTheLineSpeed) {
     std::string error;
     ASSERT_TRUE(host.open_port(telelink_build.port, error)) << error;
     baud("# speed of the line\n19200\n");
+    ::testing::internal::CaptureStdout();
     EXPECT_EQ(host.configure(telelink_build.port, true), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "BAUD: 19200\n");
     EXPECT_EQ(speed(), B19200);
     baud("19200"); // a line without its newline is not read
     EXPECT_EQ(host.configure(telelink_build.port, false), 0);
     EXPECT_EQ(speed(), B9600);
-    baud("38400\n"); // a port without the BAUD file is always at 9600
-    EXPECT_EQ(host.configure(scopelink66_build.port, false), 0);
+    baud("38400\n"); // a port without the BAUD file is always at 9600, and says nothing
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(host.configure(scopelink66_build.port, true), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(speed(), B9600);
 }
 
