@@ -28,7 +28,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A figure of /proc/self/status in kB: VmRSS (resident now), VmHWM (peak).
+// A figure of /proc/self/status in kB: VmRSS (resident now), RssAnon (the
+// part of it that is heap and stack, where a leak would show).
 long status_kb(const char* field) {
     std::ifstream in("/proc/self/status");
     for (std::string line; std::getline(in, line);)
@@ -73,7 +74,7 @@ int main(int argc, char** argv) {
 
     const auto t0 = Clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - t0).count(); };
-    long rss_before = -1;
+    long rss_before = -1, anon_before = -1;
     bool unplugged = false, hung = false, unhung = false;
     int posted = 0;
     double next_post = 10;
@@ -85,7 +86,10 @@ int main(int argc, char** argv) {
         }
         ++cycles;
         double t = elapsed();
-        if (rss_before < 0 && t >= 30) rss_before = status_kb("VmRSS:");
+        if (rss_before < 0 && t >= 30) {
+            rss_before = status_kb("VmRSS:");
+            anon_before = status_kb("RssAnon:");
+        }
         if (!unplugged && t >= total / 4) {
             control("unplug 15");
             unplugged = true;
@@ -117,9 +121,12 @@ int main(int argc, char** argv) {
     for (std::string line; std::getline(in, line);) sent += line.find("`filt ") != line.npos;
 
     std::printf("link soak: %.0f s, %ld cycles, tool time limit %.1f s\n", total, cycles, limit);
-    std::printf("resident memory: %ld kB after 30 s, %ld kB at the end (peak %ld kB): ratio %.3f\n",
-                rss_before, rss_after, status_kb("VmHWM:"),
-                rss_before > 0 ? double(rss_after) / double(rss_before) : 0.0);
+    long anon_after = status_kb("RssAnon:");
+    std::printf("resident memory: %ld kB after 30 s, %ld kB at the end: ratio %.3f\n", rss_before,
+                rss_after, rss_before > 0 ? double(rss_after) / double(rss_before) : 0.0);
+    std::printf("  of it heap and stack: %ld kB after 30 s, %ld kB at the end: ratio %.3f\n",
+                anon_before, anon_after,
+                anon_before > 0 ? double(anon_after) / double(anon_before) : 0.0);
     std::printf("longest cycle: %.2f s against limit + 1 s = %.1f s: ratio %.2f\n",
                 daemon.longest_cycle(), limit + 1, daemon.longest_cycle() / (limit + 1));
     std::printf("commands posted %d, sent %d\n", posted, sent);
