@@ -57,15 +57,22 @@ int millis_left(Clock::time_point deadline, bool limited) {
 // In the child: its own process group (so that a hung program can be ended
 // with everything it started), no descriptor of ours (the serial port,
 // pipes, logs) leaks into the program, then exec. Never returns.
-[[noreturn]] void exec_child(const Argv& argv, bool own_group) {
+[[noreturn]] void exec_child(const Argv& argv, bool own_group, int report = -1) {
     if (own_group) setpgid(0, 0);
-    close_range(3, ~0U, 0);
+    // Keep only the (close-on-exec) pipe that reports a failed exec.
+    if (report > 3) close_range(3, static_cast<unsigned>(report) - 1, 0);
+    close_range(report >= 3 ? static_cast<unsigned>(report) + 1 : 3, ~0U, 0);
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     signal(SIGPIPE, SIG_DFL);
     execvp(args[0], args.data());
+    if (report >= 0) {
+        int err = errno;
+        ssize_t n = write(report, &err, sizeof err);
+        (void)n;
+    }
     _exit(127);
 }
 
@@ -185,10 +192,19 @@ Captured run_capture(const Argv& argv, std::size_t max_bytes, double limit_secon
 
 bool run_background(const Argv& argv) {
     if (argv.empty()) return false;
+    // The program writes errno into this pipe when exec fails; a successful
+    // exec closes it empty. So a program that cannot start is seen, not guessed.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return false;
     pid_t pid = fork();
-    if (pid < 0) return false;
+    if (pid < 0) {
+        close(report[0]);
+        close(report[1]);
+        return false;
+    }
     if (pid == 0) {
         // Fork twice so that the program is nobody's child to wait for.
+        close(report[0]);
         setsid();
         pid_t grandchild = fork();
         if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
@@ -197,9 +213,21 @@ bool run_background(const Argv& argv) {
             dup2(devnull, STDIN_FILENO);
             if (devnull != STDIN_FILENO) close(devnull);
         }
-        exec_child(argv, false);
+        exec_child(argv, false, report[1]);
     }
-    return reaped(pid, true) == 0;
+    close(report[1]);
+    bool forked = reaped(pid, true) == 0;
+    int err = 0;
+    ssize_t n;
+    while ((n = read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
+    }
+    close(report[0]);
+    if (!forked) return false;
+    if (n == static_cast<ssize_t>(sizeof err)) {
+        errno = err;
+        return false;
+    }
+    return true;
 }
 
 } // namespace qor

@@ -54,7 +54,8 @@ Captured run_capture(const Argv& argv, std::size_t max_bytes,
 
 // Starts the program in the background, detached (its own session, standard
 // input from /dev/null), and does not wait for it: the "cmd &" of a command
-// line. Returns false when it could not even be forked.
+// line. Returns false when it could not be started (no fork, or the exec
+// failed: errno then tells why); true once the program runs.
 bool run_background(const Argv& argv);
 
 } // namespace qor

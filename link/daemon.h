@@ -1,11 +1,16 @@
-// The link daemon: owns the serial line to the telescope control computer,
-// forwards the mailbox commands, answers time requests, publishes status
-// records and follows the camera's exposure state.
+// The link daemon: owns the serial line to the telescope control computer.
+// Once a second it looks at the line; every third second it sends one
+// record (a dome request, a resend, a command from the mailbox, or a bare
+// poll); what arrives is a time request (answered), a status record
+// (published, and followed for the camera's job state) or a reply (posted
+// into the mailbox).
 #pragma once
 
 #include "build.h"
+#include "forward.h"
+#include "job.h"
+#include "publish.h"
 #include "seam.h"
-#include "status.h"
 
 #include <string>
 #include <vector>
@@ -14,7 +19,9 @@ namespace qlink {
 
 class Daemon {
   public:
-    Daemon(const Build& build, Host& host) : build_(build), host_(host) {}
+    Daemon(const Build& build, Host& host)
+        : mailbox(host, build.keep_send_again), status(host), job(host, dome), build_(build),
+          host_(host) {}
 
     // Command line, single-instance step, port, attention bytes, obsnum.
     // 0 to go on; -1 when the port cannot be opened or set up.
@@ -28,62 +35,61 @@ class Daemon {
     int run();
 
     int exit_status() const { return exit_status_; }
+    int mode() const { return mode_; }
+    // The longest time between two looks at the line so far, in seconds.
+    double longest_cycle() const { return longest_cycle_; }
+    // The device is gone and the daemon waits for it to come back.
+    bool port_lost() const { return lost_; }
 
     // The pieces of the cycle, reachable for tests.
     void send_phase();
     void receive(std::string text);
-    void whatsend();
-    void post_reply(const std::string& reply);
     void publish(const std::string& record);
-    std::string getexpo(int now);
-    void track_job(const std::string& phase);
-    void checkname();
-    void getime();
-    void getclock();
+    std::string getclock();
 
-    // Process-wide state, as the cycle leaves it.
-    int mode = 0;
-    int phase = 3;
-    int test_counter = 0;
-    int kk = 0;
-    int startdome = 0;
-    int stop_dome = 0;
-    int tit = 0;
-    int obsnum = -1;
-    std::string send_again;
-    std::string send_buf;
-    std::string jtime = std::string(8, '\0') + "_";
-    char ss[2] = {0, 0};
-    char pp[2] = {0, 0};
-    std::string v1;
-    Expo expo;
-    int ontime = 0;
-    int expt = 0;
-    float rect = 0;
-    int job = 0;
-    int prev_job = 0;
-    int filter = 0;
-    int rows = 0;
-    int cols = 0;
+    Forwarder mailbox;
+    Dome dome;
+    Publisher status;
+    JobTracker job;
 
   private:
-    bool open_port(bool verbose, bool reopen);
+    enum class Opened { ok, no_device, no_setup };
+    Opened open_port(bool verbose, std::string& error);
+    void chmod_port();
+    void reopen_for_command();
+    void retry_lost_port();
+    void lose(const std::string& why);
+    void write(const std::string& bytes);
+    void pace();
     void test_traffic();
     void restart();
+    void hand_over();
+    void getime();
     void fail() {
         running_ = false;
         exit_status_ = -1;
     }
-    std::string tool(const char* name) const;
-    std::string read_tool(std::initializer_list<const char*> words, std::size_t max);
-    std::optional<int> tool_int(const char* group, const char* name);
 
     const Build& build_;
     Host& host_;
+    int mode_ = 0;
+    int phase_ = 3;
+    int test_counter_ = 0;
+    int kk_ = 0;
+    int tit_ = 0;
+    std::string send_buf_;
+    std::string jtime_ = std::string(8, '\0') + "_";
+    std::string unsent_; // a record the line lost, sent first once it is back
+    bool lost_ = false;
     bool running_ = true;
     bool handed_over_ = false;
     bool resend_due_ = false; // after an in-process restart
     int exit_status_ = 0;
+    double last_look_ = -1;
+    double longest_cycle_ = 0;
 };
+
+// main of every build: the program for its row of the table.
+int daemon_main(const Build& build, int argc, char** argv);
 
 } // namespace qlink

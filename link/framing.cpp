@@ -57,7 +57,7 @@ int set_com(int fd, bool verbose, bool use_baud_file) {
     if (use_baud_file) {
         if (auto content = qor::read_file(qor::tool_path("BAUD"))) baud = baud_from(*content);
     }
-    if (verbose) {
+    if (verbose && use_baud_file) {
         std::printf("BAUD: %d\n", baud);
         std::fflush(stdout);
     }
@@ -126,6 +126,12 @@ bool in_length_window(std::size_t n) {
 
 std::string_view c_text(std::string_view text) {
     return text.substr(0, std::min(text.size(), text.find('\0')));
+}
+
+std::string_view first_line(std::string_view text, std::size_t max) {
+    std::size_t end = text.find('\n');
+    if (end != std::string_view::npos) text = text.substr(0, end + 1);
+    return text.substr(0, max);
 }
 
 } // namespace qlink

@@ -19,8 +19,9 @@ int baud_from(std::string_view content);
 std::optional<unsigned> speed_setting(int baud);
 
 // Configures the open port (raw 8N1, reads return at once). The speed comes
-// from the BAUD file when use_baud_file is set. Prints "BAUD: %d\n" when
-// verbose. 0 on success, -1 after "Failed to tcgetattr".
+// from the BAUD file when use_baud_file is set, and then "BAUD: %d\n" is
+// printed when verbose (a port without the file has nothing to tell).
+// 0 on success, -1 after "Failed to tcgetattr".
 int set_com(int fd, bool verbose, bool use_baud_file);
 
 // A backquote and the payload.
@@ -43,5 +44,9 @@ bool in_length_window(std::size_t n);
 
 // The text up to its first NUL, as the C-string users downstream see it.
 std::string_view c_text(std::string_view text);
+
+// The first line of a file's text, newline kept, at most max characters of
+// it (what fgets gives).
+std::string_view first_line(std::string_view text, std::size_t max);
 
 } // namespace qlink

@@ -31,15 +31,18 @@ std::string_view root_of(std::string_view environ) {
 
 } // namespace
 
-bool is_other_instance(std::string_view cmdline, std::string_view environ, std::string_view name,
-                       std::string_view own_root) {
+bool is_other_instance(std::string_view cmdline, std::string_view environ,
+                       std::span<const char* const> names, std::string_view own_root) {
     std::string_view argv0 = cmdline.substr(0, std::min(cmdline.size(), cmdline.find('\0')));
     std::size_t slash = argv0.rfind('/');
     if (slash != std::string_view::npos) argv0.remove_prefix(slash + 1);
-    return !argv0.empty() && argv0 == name && root_of(environ) == own_root;
+    if (argv0.empty() || root_of(environ) != own_root) return false;
+    for (const char* name : names)
+        if (argv0 == name) return true;
+    return false;
 }
 
-void end_other_instances(std::string_view name) {
+void end_other_instances(std::span<const char* const> names) {
     const pid_t self = getpid();
     const std::string own_root = qor::site_root();
     std::error_code ec;
@@ -53,7 +56,7 @@ void end_other_instances(std::string_view name) {
         auto cmdline = qor::read_file(entry.path() / "cmdline");
         auto environ = qor::read_file(entry.path() / "environ");
         if (!cmdline || !environ) continue;
-        if (is_other_instance(*cmdline, *environ, name, own_root)) kill(pid, SIGTERM);
+        if (is_other_instance(*cmdline, *environ, names, own_root)) kill(pid, SIGTERM);
     }
 }
 

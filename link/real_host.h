@@ -9,13 +9,13 @@ namespace qlink {
 class RealHost : public qor::RealSystemOf<Host> {
   public:
     ~RealHost() override { close_port(); }
-    bool open_port(const Build& build, std::string& error) override;
-    int configure(const Build& build, bool verbose) override;
-    std::string read_port(std::size_t max) override;
-    void write_port(std::string_view bytes) override;
+    bool open_port(const Port& port, std::string& error) override;
+    int configure(const Port& port, bool verbose) override;
+    std::optional<std::string> read_port(std::size_t max, std::string& error) override;
+    bool write_port(std::string_view bytes, std::string& error) override;
     void flush_port() override;
     void close_port() override;
-    void end_other_instances(const Build& build) override;
+    void end_other_instances(std::span<const char* const> names) override;
 
   private:
     int fd_ = -1;

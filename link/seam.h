@@ -6,26 +6,31 @@
 
 #include "system.h"
 
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace qlink {
 
-struct Build;
+struct Port;
 
 class Host : public qor::System {
   public:
     // Serial port.
-    virtual bool open_port(const Build& build,
-                           std::string& error) = 0;              // false: errno text in error
-    virtual int configure(const Build& build, bool verbose) = 0; // set_com: 0 or -1
-    virtual std::string read_port(std::size_t max) = 0;          // what has arrived, never waits
-    virtual void write_port(std::string_view bytes) = 0;
+    virtual bool open_port(const Port& port, std::string& error) = 0; // false: errno text in error
+    virtual int configure(const Port& port, bool verbose) = 0;        // set_com: 0 or -1
+    // What has arrived (possibly nothing), never waits. Nothing at all when
+    // the device is gone (read error, hang-up): the reason is in error.
+    virtual std::optional<std::string> read_port(std::size_t max, std::string& error) = 0;
+    // Every byte, or false with the reason (device gone, or stuck past a
+    // bounded wait).
+    virtual bool write_port(std::string_view bytes, std::string& error) = 0;
     virtual void flush_port() = 0;
     virtual void close_port() = 0;
 
-    // Ends every other running instance of this build's name (same site).
-    virtual void end_other_instances(const Build& build) = 0;
+    // Ends every other running instance under these names (same site).
+    virtual void end_other_instances(std::span<const char* const> names) = 0;
 };
 
 } // namespace qlink

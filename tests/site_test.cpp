@@ -25,7 +25,7 @@ TEST(TempSite, MakesTheAccountAndPointsTheProcessAtIt) {
                               "/u/tarnu/mokel/exptime.dat", "/u/tarnu/status/netjob.log"}) {
             EXPECT_TRUE(qor::file_exists(site.path(f))) << f;
         }
-        EXPECT_EQ(qor::read_file(site.path("/u/tarnu/BAUD")), "9600\n");
+        EXPECT_EQ(qor::read_file(site.path("/u/tarnu/mokel/BAUD")), "9600\n");
         EXPECT_EQ(site.key("setups.variables.obsnum.value"), "1");
         EXPECT_EQ(site.key("sim.camera.maxside"), "512");
         auto v1 = site.key("setups.qor.v1.value");

@@ -2,6 +2,7 @@
 #include "run.h"
 #include "scratch.h"
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -56,6 +57,11 @@ TEST(Run, BackgroundStartDoesNotWait) {
     for (int i = 0; i < 50 && !std::filesystem::exists(mark); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(qor::read_file(mark.string()).value_or(""), "done\n");
+
+    // A program that cannot start is reported, with the reason.
+    errno = 0;
+    EXPECT_FALSE(qor::run_background({dir.path("no-such-program")}));
+    EXPECT_EQ(errno, ENOENT);
 }
 
 // A hung program costs its caller the time limit and no more, and takes

@@ -1,5 +1,7 @@
-// The single-instance step ends this daemon's other instances under this
-// site root and nothing else.
+// The single-instance step ends the other instances of the build's names
+// under this site root and nothing else: the builds that stand in for
+// telelink end one another, scopelink66 only its own kind.
+#include "build.h"
 #include "instance.h"
 #include "scratch.h"
 
@@ -23,25 +25,36 @@ pid_t spawn(const std::string& program, const std::string& root) {
     return pid;
 }
 
+bool ended(pid_t pid) {
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFSIGNALED(status);
+}
+
 } // namespace
 
-TEST(Instance, EndsOnlyOwnSiteInstances) {
+TEST(Instance, EndsOnlyOwnSiteInstancesOfTheBuildsNames) {
     qor::test::Scratch scratch{"linkinst"};
     std::filesystem::path dir = scratch.dir();
-    std::string root = (dir / "site").string(), sleeper = (dir / "telelink").string();
-    std::filesystem::create_symlink("/bin/sleep", sleeper);
-    std::filesystem::create_symlink("/bin/sleep", dir / "telelinkusb");
+    std::string root = (dir / "site").string();
+    auto as = [&](const char* name) {
+        std::filesystem::create_symlink("/bin/sleep", dir / name);
+        return (dir / name).string();
+    };
+    std::string telelink = as("telelink"), usb = as("telelinkusb"), basic = as("scopelink4"),
+                s66 = as("scopelink66");
     setenv("QOR_ROOT", (root + "/").c_str(), 1);
 
-    pid_t ours = spawn(sleeper, root);
-    std::vector<pid_t> spared{spawn(sleeper, dir / "other"), spawn("/bin/sleep", root),
-                              spawn(dir / "telelinkusb", root)};
+    std::vector<pid_t> family{spawn(telelink, root), spawn(usb, root), spawn(basic, root)};
+    pid_t own66 = spawn(s66, root);
+    std::vector<pid_t> spared{spawn(telelink, dir / "other"), spawn(s66, dir / "other"),
+                              spawn("/bin/sleep", root)};
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // let them exec
-    qlink::end_other_instances("telelink");
+    qlink::end_other_instances(qlink::telelink_build.instances);
+    for (pid_t p : family) EXPECT_TRUE(ended(p));
+    EXPECT_EQ(waitpid(own66, nullptr, WNOHANG), 0);
 
-    int status = 0;
-    ASSERT_EQ(waitpid(ours, &status, 0), ours);
-    EXPECT_TRUE(WIFSIGNALED(status));
+    qlink::end_other_instances(qlink::scopelink66_build.instances);
+    EXPECT_TRUE(ended(own66));
     for (pid_t p : spared) {
         EXPECT_EQ(waitpid(p, nullptr, WNOHANG), 0);
         kill(p, SIGKILL);

@@ -1,75 +1,14 @@
-// The daemon in real time, in a temporary site, against the simulated
+// The full build in real time, in a temporary site, against the simulated
 // telescope control computer and the simulated camera.
-#include "control.h"
-#include "files.h"
-#include "temp_site.h"
+#include "night.h"
 
 #include <csignal>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <thread>
 
-using qor::test::TempSite;
-using namespace std::chrono_literals;
+using namespace qlink::test;
 
 namespace {
-
-struct Logged {
-    double t;
-    std::string text; // escaped as the simulator logs it
-};
-
-struct Night : ::testing::Test {
-    TempSite site;
-    pid_t daemon = -1;
-
-    void start_scope(std::vector<std::string> options) {
-        ASSERT_TRUE(site.ok()) << site.error();
-        qor::Argv argv{"scopesim", "--daemon", "--ti-interval", "0"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        ASSERT_EQ(site.run(argv), 0);
-        ASSERT_TRUE(TempSite::wait_for(
-            [&] { return std::filesystem::exists(site.path("/dev/ttyS0")); }, 5s));
-    }
-    void start_daemon(qor::Argv args = {}) {
-        qor::Argv argv{site.tool("telelink")};
-        argv.insert(argv.end(), args.begin(), args.end());
-        daemon = site.start(argv, site.root() + "/telelink.out");
-    }
-    void control(const std::string& line) {
-        std::string error;
-        ASSERT_TRUE(qor::scope::send_control(site.root(), line, error)) << error;
-    }
-    std::vector<Logged> received() {
-        std::vector<Logged> out;
-        std::ifstream in(site.root() + "/var/scope/received.log");
-        for (std::string line; std::getline(in, line);) {
-            auto a = line.find(' '), b = line.find(' ', a + 1);
-            if (b == std::string::npos) continue;
-            out.push_back({std::stod(line.substr(0, a)), line.substr(b + 1)});
-        }
-        return out;
-    }
-    int count_received(const std::string& text) {
-        int n = 0;
-        for (const auto& r : received()) n += r.text == text;
-        return n;
-    }
-    bool wait_received(const std::string& text, int times = 1, std::chrono::seconds limit = 8s) {
-        return TempSite::wait_for([&] { return count_received(text) >= times; }, limit);
-    }
-    std::string key(const std::string& name) { return site.key(name).value_or(""); }
-    std::string file(const std::string& path) {
-        return qor::read_file(site.path(path)).value_or("");
-    }
-    std::string scope_log() {
-        return qor::read_file(site.root() + "/var/scope/scope.log").value_or("");
-    }
-    bool alive(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
-};
 
 std::string camera_stamp(std::time_t t) {
     std::tm tm{};
@@ -85,12 +24,16 @@ TEST_F(Night, LineTrafficMailboxAndTimeAnswers) {
     start_scope({"--status-interval", "2", "--quote-every", "2", "--filter-time", "1"});
     start_daemon();
     ASSERT_TRUE(wait_received("`\\x00"));
-    ASSERT_TRUE(wait_received("`", 2, 12s));
-    // Polls every third second.
+    // A poll every third look at the line: never two within two seconds,
+    // and none left out for long, even on a busy machine.
+    ASSERT_TRUE(wait_received("`", 3, 20s));
     std::vector<double> polls;
     for (const auto& r : received())
         if (r.text == "`") polls.push_back(r.t);
-    EXPECT_NEAR(polls[1] - polls[0], 3.0, 0.5);
+    for (std::size_t i = 1; i < polls.size(); ++i) {
+        EXPECT_GE(polls[i] - polls[i - 1], 2.0);
+        EXPECT_LE(polls[i] - polls[i - 1], 9.0);
+    }
 
     // Status records published, quote signs and all.
     ASSERT_TRUE(TempSite::wait_for([&] { return key("setups.qor.v1.value").size() >= 67; }, 5s));

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace qor::sim {
 
@@ -62,6 +63,11 @@ long db_get_long(std::string_view key, long fallback) {
     long n = std::strtol(v->c_str(), &end, 10);
     if (end == v->c_str() || errno != 0) return fallback;
     return n;
+}
+
+void hang_if_asked(std::string_view program) {
+    if (db_get("sim.hang." + std::string(program)) != "1") return;
+    for (;;) pause();
 }
 
 } // namespace qor::sim

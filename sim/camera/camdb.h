@@ -27,4 +27,8 @@ bool db_set(std::string_view key, std::string_view value);
 // The value read as a whole number, or the fallback when missing or not a number.
 long db_get_long(std::string_view key, long fallback);
 
+// A camera system that stopped answering: while the key sim.hang.<program>
+// holds 1, the program waits until it is killed and prints nothing.
+void hang_if_asked(std::string_view program);
+
 } // namespace qor::sim

@@ -27,6 +27,7 @@ void start_from_database() {
 } // namespace
 
 int main(int argc, char** argv) {
+    qor::sim::hang_if_asked("dbset");
     if (argc < 3) {
         std::fputs("usage: dbset key value\n", stderr);
         return 2;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    qor::sim::hang_if_asked("dbshow");
     if (argc < 2) {
         std::fputs("usage: dbshow key\n", stderr);
         return 2;

@@ -25,6 +25,7 @@ std::string stamp(const char* field) {
 } // namespace
 
 int main() {
+    qor::sim::hang_if_asked("exp3");
     double temp = 0.0;
     if (auto t = qor::sim::db_get("cameradata.temperature.current.detector")) {
         temp = std::strtod(t->c_str(), nullptr);

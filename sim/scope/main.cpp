@@ -217,6 +217,32 @@ bool set_up(const Config& cfg, Site& s, std::string& error) {
     return true;
 }
 
+// Follows the simulator's cable: unplugged, the line and its device links
+// are gone (the host's descriptor hangs up); plugged in again, a new line
+// appears under the same names, as an adapter does when it comes back.
+void follow_cable(const Config& cfg, Sim& sim, Site& site, Log& log, double now,
+                  std::size_t& written) {
+    bool present = static_cast<bool>(site.pty.master);
+    if (sim.plugged() == present) return;
+    if (present) {
+        for (const auto& l : site.links) remove_link(l, site.pty.slave_name);
+        site.pty.slave = Fd();
+        site.pty.master = Fd();
+        sim.outbox().clear();
+        written = 0;
+        log.event(now, "line unplugged");
+        return;
+    }
+    std::string error;
+    if (!open_pty(site.pty, error)) {
+        log.event(now, "cannot plug the line in: " + error);
+        return;
+    }
+    for (const auto& l : site.links) make_link(l, site.pty.slave_name, error);
+    log.event(now, "line plugged in: " + site.pty.slave_name + " linked at " + cfg.root +
+                       "/dev/ttyS0 and ttyUSB0");
+}
+
 void tear_down(Site& s) {
     for (const auto& l : s.links) remove_link(l, s.pty.slave_name);
     if (!s.fifo.empty()) ::unlink(s.fifo.c_str());
@@ -258,6 +284,8 @@ int run_loop(const Config& cfg, Site& site) {
             }
         }
         sim.advance(now);
+        follow_cable(cfg, sim, site, log, now, written);
+        if (!site.pty.master) sim.outbox().clear(); // sent into a loose cable
 
         // Write what is due. A record goes out only when the host has read
         // everything before it, so that two records never share one read on
@@ -270,7 +298,7 @@ int run_loop(const Config& cfg, Site& site) {
         int unread = unread_by_host(site.pty);
         if (unread > 0) seen_unread = true;
         bool host_has_read = unread == 0 && (seen_unread || now - last_write >= 0.25);
-        while (!out.empty()) {
+        while (!out.empty() && site.pty.master) {
             Outgoing& o = out.front();
             bool must_wait = cfg.pace || o.wait_read;
             if (written == 0 && must_wait && !host_has_read) {
@@ -299,7 +327,7 @@ int run_loop(const Config& cfg, Site& site) {
         pollfd fds[3] = {{site.pty.master.get(), POLLIN, 0},
                          {site.control.get(), POLLIN, 0},
                          {sigs.get(), POLLIN, 0}};
-        if (hung_up) fds[0].fd = -1; // a hung-up master polls ready for ever
+        if (hung_up || !site.pty.master) fds[0].fd = -1; // a hung-up master polls ready for ever
         int r = ::poll(fds, 3, timeout_ms);
         if (r < 0 && errno != EINTR) break;
         now = now_s();
@@ -310,7 +338,7 @@ int run_loop(const Config& cfg, Site& site) {
             break;
         }
         std::vector<Record> recs;
-        if (hung_up) {
+        if (hung_up && site.pty.master) {
             std::string err;
             hung_up = !reopen_slave(site.pty, err);
             if (!hung_up) log.event(now, "line open again");

@@ -245,6 +245,10 @@ void Sim::advance(double now) {
         next_garbage_ = now + cfg_.garbage_every;
         queue_garbage(20);
     }
+    if (!plugged_ && replug_at_ > 0 && now >= replug_at_) {
+        plugged_ = true;
+        replug_at_ = 0;
+    }
     if (now >= next_status_) {
         next_status_ += cfg_.status_interval;
         if (next_status_ <= now) next_status_ = now + cfg_.status_interval;
@@ -260,6 +264,7 @@ double Sim::next_event(double now) const {
     if (cfg_.ti_interval > 0) t = std::min(t, next_ti_);
     if (cfg_.restart_every > 0) t = std::min(t, next_restart_);
     if (cfg_.garbage_every > 0) t = std::min(t, next_garbage_);
+    if (replug_at_ > 0) t = std::min(t, replug_at_);
     return t;
 }
 
@@ -321,6 +326,14 @@ void Sim::control(std::string_view line, double now) {
         mount_.dec_deg = p.target->dec_deg;
         mount_.slewing = false;
         move_reply_due_ = false;
+    } else if (cmd == "unplug") {
+        // What was on its way is lost with the cable.
+        plugged_ = false;
+        replug_at_ = arg.empty() ? 0 : now + std::max(0.0, number_arg(0));
+        outbox_.clear();
+    } else if (cmd == "plug") {
+        plugged_ = true;
+        replug_at_ = 0;
     } else if (cmd == "stop") {
         stop_ = true;
     } else {

@@ -70,6 +70,9 @@ class Sim {
 
     std::deque<Outgoing>& outbox() { return outbox_; }
     bool stop_requested() const { return stop_; }
+    // False while the line is unplugged (control "unplug [S]" until "plug"
+    // or S seconds): the host then meets a hung-up line, and no device.
+    bool plugged() const { return plugged_; }
     const Mount& mount() const { return mount_; }
     int filter() const { return filter_; }
 
@@ -103,6 +106,8 @@ class Sim {
     bool silent_next_ = false;
     double ti_sent_ = -1; // when our pending time request left, -1 none
     bool stop_ = false;
+    bool plugged_ = true;
+    double replug_at_ = 0; // 0: only on request
 };
 
 } // namespace qor::scope
