@@ -45,22 +45,24 @@ TEST(TempSite, MakesTheAccountAndPointsTheProcessAtIt) {
 TEST(TempSite, EndsEveryProcessOfTheSite) {
     pid_t direct = -1;
     std::string root;
+    const std::string nap = "301." + std::to_string(getpid());
     {
         TempSite site;
         ASSERT_TRUE(site.ok()) << site.error();
         root = site.root();
         direct = site.start({"sleep", "300"});
         ASSERT_GT(direct, 0);
-        // A detached one, as the daemon starts newimage2.
-        ASSERT_TRUE(qor::run_background({"sleep", "301"}));
+        // A detached one, as the daemon starts newimage2; named by our pid so
+        // that another test run's sleeper is never taken for ours.
+        ASSERT_TRUE(qor::run_background({"sleep", nap}));
         EXPECT_TRUE(TempSite::wait_for(
             [&] {
-                auto r = qor::run_capture({"pgrep", "-f", "^sleep 301$"}, 4096);
+                auto r = qor::run_capture({"pgrep", "-xf", "sleep " + nap}, 4096);
                 return !r.out.empty();
             },
             std::chrono::seconds(5)));
     }
     EXPECT_NE(kill(direct, 0), 0);
-    auto r = qor::run_capture({"pgrep", "-f", "^sleep 301$"}, 4096);
+    auto r = qor::run_capture({"pgrep", "-xf", "sleep " + nap}, 4096);
     EXPECT_TRUE(r.out.empty()) << "a detached process of the site is still running";
 }
