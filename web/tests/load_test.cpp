@@ -1,0 +1,129 @@
+// Fifty observers' pages polling for a minute: every request is answered,
+// the server's CPU use is reported, and its memory does not grow.
+#include "files.h"
+#include "status_site.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+using qor::test::TempSite;
+using namespace std::chrono;
+using namespace qstatus::test;
+
+namespace {
+
+// User plus system CPU seconds of a process so far.
+double cpu_seconds(pid_t pid) {
+    std::string stat = qor::read_file("/proc/" + std::to_string(pid) + "/stat").value_or("");
+    std::istringstream in(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; i <= 15 && in >> field; ++i)
+        if (i == 14 || i == 15) ticks += std::stol(field);
+    return static_cast<double>(ticks) / sysconf(_SC_CLK_TCK);
+}
+
+long rss_kb(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return 0;
+}
+
+} // namespace
+
+TEST(StatusLoad, FiftyClientsPollingEverySecondForAMinute) {
+    TempSite site;
+    ASSERT_TRUE(site.ok()) << site.error();
+    write_night(site, "A001 V 30 3 05:35:17 -05:23:28 2000 1 1 512 512 0 s M42", 3, false);
+    qor::replace_file(site.root() + "/tonight.bat", "A001 V 30 3 x\n");
+    // The sanitizer's quarantine keeps freed memory on purpose; without it
+    // the resident size shows only what the server itself holds.
+    std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
+    setenv("ASAN_OPTIONS",
+           (asan + ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0").c_str(), 1);
+    std::string error;
+    pid_t server = 0;
+    int port = start_qorstatus(site, {"--batch", site.root() + "/tonight.bat"}, error, &server);
+    setenv("ASAN_OPTIONS", asan.c_str(), 1);
+    ASSERT_GT(port, 0) << error;
+
+    constexpr int clients = 50, polls = 60;
+    std::atomic<int> answered = 0, images = 0;
+    std::atomic<long> slowest_ms = 0;
+    std::vector<std::string> failures;
+    std::mutex failures_mutex;
+    auto start = steady_clock::now() + milliseconds(500);
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&, c] {
+            httplib::Client client("127.0.0.1", port);
+            client.set_connection_timeout(10, 0);
+            client.set_read_timeout(10, 0);
+            // Pages loaded at different moments poll at different phases.
+            auto at = start + milliseconds(c * 1000 / clients);
+            for (int s = 0; s < polls; ++s, at += std::chrono::seconds(1)) {
+                std::this_thread::sleep_until(at);
+                auto sent = steady_clock::now();
+                auto r = client.Get("/status.json");
+                bool ok =
+                    r && r->status == 200 && r->body.find("\"telescope\"") != std::string::npos;
+                if (ok && s % 10 == c % 10) { // now and then the preview changed
+                    auto i = client.Get("/preview?v=x");
+                    ok = i && i->status == 200 && i->body.size() > 1000;
+                    images += ok;
+                }
+                long ms = duration_cast<milliseconds>(steady_clock::now() - sent).count();
+                for (long m = slowest_ms; ms > m && !slowest_ms.compare_exchange_weak(m, ms);) {
+                }
+                if (ok) {
+                    ++answered;
+                } else {
+                    std::lock_guard lock(failures_mutex);
+                    failures.push_back(
+                        "client " + std::to_string(c) + " second " + std::to_string(s) + ": " +
+                        (r ? std::to_string(r->status) : httplib::to_string(r.error())));
+                }
+            }
+        });
+    }
+
+    // The resident size once a second; the first 15 seconds warm up the
+    // server's threads and allocator.
+    std::vector<long> rss;
+    double cpu_before = cpu_seconds(server);
+    auto measured_from = steady_clock::now();
+    for (int s = 0; s <= polls; ++s) {
+        std::this_thread::sleep_until(start + std::chrono::seconds(s));
+        rss.push_back(rss_kb(server));
+    }
+    for (auto& t : threads) t.join();
+    double wall = duration<double>(steady_clock::now() - measured_from).count();
+    double cpu = cpu_seconds(server) - cpu_before;
+
+    long warm = *std::max_element(rss.begin() + 10, rss.begin() + 20);
+    long end = *std::max_element(rss.end() - 10, rss.end());
+    std::ostringstream report;
+    report << "qorstatus under " << clients << " clients polling every second for " << polls
+           << " s: " << answered << " of " << clients * polls << " answered (" << images
+           << " previews), slowest " << slowest_ms << " ms; CPU " << cpu << " s in " << wall
+           << " s (" << 100 * cpu / wall << "% of one core); resident " << rss[1]
+           << " kB at start, " << warm << " kB after warm-up, " << end << " kB at the end\n";
+    std::cout << report.str();
+    std::filesystem::create_directories(QOR_ARTEFACT_DIR);
+    qor::replace_file(QOR_ARTEFACT_DIR "/load-report.txt", report.str());
+    RecordProperty("cpu_percent", std::to_string(100 * cpu / wall));
+
+    EXPECT_EQ(answered.load(), clients * polls);
+    EXPECT_TRUE(failures.empty()) << failures.size() << " failed, first: " << failures.front();
+    EXPECT_GT(images, 0);
+    // 1 kB more per request would be 3 MB by the end.
+    EXPECT_LT(end - warm, 1024) << report.str();
+    EXPECT_LT(cpu / wall, 0.8) << report.str(); // busy-waiting would show here
+}
