@@ -34,7 +34,12 @@ void add_routes(httplib::Server& server, StatusSource& source) {
             res.status = 404;
             return;
         }
-        res.set_content(image->bytes, image->type);
+        // Sent from the shared copy, which stays alive until the answer is out.
+        res.set_content_provider(
+            image->bytes.size(), image->type,
+            [image](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                return sink.write(image->bytes.data() + offset, length);
+            });
     });
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         res.set_content(std::to_string(res.status) + "\n", "text/plain");

@@ -50,7 +50,7 @@ Answer raw_request(int port, const std::string& method, const std::string& targe
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string request = method + " " + target +
                           " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                          "Connection: close\r\n\r\n";
+                          "Content-Length: 0\r\nConnection: close\r\n\r\n";
     std::string reply;
     if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
         write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
