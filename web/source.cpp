@@ -53,10 +53,13 @@ std::optional<Loaded> load(const std::string& path, std::size_t max_bytes, bool 
         if (lseek(fd, static_cast<off_t>(size - max_bytes), SEEK_SET) < 0) return std::nullopt;
         l.cut = true;
     }
-    l.text.resize(max_bytes);
+    // Room for what the file holds (a byte more, should it be growing), not
+    // for the most we would take: this runs every second.
+    std::size_t want = std::min(max_bytes, size + 1);
+    l.text.resize(want);
     std::size_t got = 0;
-    while (got < max_bytes) {
-        ssize_t n = read(fd, l.text.data() + got, max_bytes - got);
+    while (got < want) {
+        ssize_t n = read(fd, l.text.data() + got, want - got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return std::nullopt;
         if (n == 0) break;

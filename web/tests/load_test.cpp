@@ -1,5 +1,5 @@
-// Fifty observers' pages polling for a minute: every request is answered,
-// the server's CPU use is reported, and its memory does not grow.
+// Fifty observers' pages polling for a minute: every poll is answered within
+// a second, the server's CPU use is reported, and its memory does not grow.
 #include "files.h"
 #include "status_site.h"
 
@@ -18,21 +18,19 @@ using namespace qstatus::test;
 
 namespace {
 
-// User plus system CPU seconds of a process so far.
+// From /proc: user plus system CPU seconds so far, and the resident size.
 double cpu_seconds(pid_t pid) {
-    std::string stat = qor::read_file("/proc/" + std::to_string(pid) + "/stat").value_or("");
-    std::istringstream in(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    long ticks = 0;
-    for (int i = 3; i <= 15 && in >> field; ++i)
-        if (i == 14 || i == 15) ticks += std::stol(field);
-    return static_cast<double>(ticks) / sysconf(_SC_CLK_TCK);
+    std::string stat = qor::read_file("/proc/" + std::to_string(pid) + "/stat").value_or(")");
+    std::istringstream in(stat.substr(stat.rfind(')') + 1));
+    std::string f[13];
+    for (auto& field : f) in >> field; // fields 3 to 15: utime and stime last
+    return (std::atol(f[11].c_str()) + std::atol(f[12].c_str())) / double(sysconf(_SC_CLK_TCK));
 }
 
 long rss_kb(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(in, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
     return 0;
 }
 
@@ -57,8 +55,6 @@ TEST(StatusLoad, FiftyClientsPollingEverySecondForAMinute) {
     constexpr int clients = 50, polls = 60;
     std::atomic<int> answered = 0, images = 0, late = 0;
     std::atomic<long> slowest_ms = 0;
-    std::vector<std::string> failures;
-    std::mutex failures_mutex;
     auto start = steady_clock::now() + milliseconds(500);
     std::vector<std::thread> threads;
     for (int c = 0; c < clients; ++c) {
@@ -67,16 +63,16 @@ TEST(StatusLoad, FiftyClientsPollingEverySecondForAMinute) {
             client.set_connection_timeout(10, 0);
             client.set_read_timeout(10, 0);
             client.set_keep_alive(true); // as a browser would
-            // Pages loaded at different moments poll at different phases.
+            // Pages opened at different moments poll at different phases.
             auto at = start + milliseconds(c * 1000 / clients);
-            for (int s = 0; s < polls; ++s, at += std::chrono::seconds(1)) {
+            for (int s = 0; s < polls; ++s, at += seconds(1)) {
                 std::this_thread::sleep_until(at);
                 auto sent = steady_clock::now();
                 auto r = client.Get("/status.json");
                 bool ok =
                     r && r->status == 200 && r->body.find("\"telescope\"") != std::string::npos;
                 if (ok && s % 10 == c % 10) { // now and then the preview changed
-                    auto i = client.Get("/preview?v=x");
+                    auto i = client.Get("/preview?v=1");
                     ok = i && i->status == 200 && i->body.size() > 1000;
                     images += ok;
                 }
@@ -84,30 +80,22 @@ TEST(StatusLoad, FiftyClientsPollingEverySecondForAMinute) {
                 for (long m = slowest_ms; ms > m && !slowest_ms.compare_exchange_weak(m, ms);) {
                 }
                 late += ms > 1000; // the page would ask again before this answer came
-                if (ok) {
-                    ++answered;
-                } else {
-                    std::lock_guard lock(failures_mutex);
-                    failures.push_back(
-                        "client " + std::to_string(c) + " second " + std::to_string(s) + ": " +
-                        (r ? std::to_string(r->status) : httplib::to_string(r.error())));
-                }
+                answered += ok;
             }
         });
     }
 
-    // The resident size once a second; the first 20 seconds or so warm up
+    // The resident size once a second; the first twenty seconds or so warm up
     // the server's eight threads and their allocator arenas.
     std::vector<long> rss;
-    double cpu_before = cpu_seconds(server);
-    auto measured_from = steady_clock::now();
+    double cpu = -cpu_seconds(server);
     for (int s = 0; s <= polls; ++s) {
-        std::this_thread::sleep_until(start + std::chrono::seconds(s));
+        std::this_thread::sleep_until(start + seconds(s));
         rss.push_back(rss_kb(server));
     }
     for (auto& t : threads) t.join();
-    double wall = duration<double>(steady_clock::now() - measured_from).count();
-    double cpu = cpu_seconds(server) - cpu_before;
+    double wall = duration<double>(steady_clock::now() - start).count();
+    cpu += cpu_seconds(server);
 
     long warm = *std::max_element(rss.begin() + 15, rss.begin() + 25);
     long end = *std::max_element(rss.end() - 5, rss.end());
@@ -121,12 +109,10 @@ TEST(StatusLoad, FiftyClientsPollingEverySecondForAMinute) {
     std::cout << report.str();
     std::filesystem::create_directories(QOR_ARTEFACT_DIR);
     qor::replace_file(QOR_ARTEFACT_DIR "/load-report.txt", report.str());
-    RecordProperty("cpu_percent", std::to_string(100 * cpu / wall));
 
     EXPECT_EQ(answered.load(), clients * polls);
-    EXPECT_TRUE(failures.empty()) << failures.size() << " failed, first: " << failures.front();
-    EXPECT_GT(images, 0);
-    EXPECT_LE(late, clients * polls / 100) << report.str();
+    EXPECT_GT(images.load(), 0);
+    EXPECT_LE(late.load(), clients * polls / 100) << report.str();
     // 1 kB kept per request would be 1.5 MB over the last half minute.
     EXPECT_LT(end - warm, 512) << report.str();
     EXPECT_LT(cpu / wall, 0.8) << report.str(); // busy-waiting would show here

@@ -13,9 +13,6 @@ namespace qstatus::test {
 
 using qor::test::TempSite;
 
-const char* const status_record =
-    "21:05:07.310:44:10.901:01:24.5+10:08:41.03:43:16.5TR00OK0003+003.9C";
-
 int start_qorstatus(TempSite& site, const qor::Argv& extra, std::string& error, pid_t* pid) {
     static int runs = 0;
     std::string out = site.root() + "/qorstatus" + std::to_string(++runs) + ".out";
@@ -68,21 +65,16 @@ Answer raw_request(int port, const std::string& method, const std::string& targe
 
 void write_night(TempSite& site, const std::string& now_line, int frame, bool live) {
     auto status = [&](const std::string& name) { return site.path("/u/tarnu/status/" + name); };
-    if (!live) {
-        std::string line = status_record, t;
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            if (i % 10 == 0 && i > 0) t += '\n';
-            t += line[i];
-            if (i == 53 || i == 55) t += ' ';
-        }
-        qor::replace_file(status("telescope.txt"),
-                          t + "\n-110.00\n2026-12-08T21:04:50.0      17\n");
-    }
     std::string number = std::to_string(frame);
-    if (!live)
+    if (!live) {
+        // The simulated telescope's record, laid out as the link does.
+        qor::replace_file(status("telescope.txt"),
+                          "21:05:07.3\n10:44:10.9\n01:01:24.5\n+10:08:41.\n03:43:16.5\n"
+                          "TR00 OK 0003\n+003.9C\n-110.00\n2026-12-08T21:04:50.0      17\n");
         qor::replace_file(status("job.txt"), "00" + number +
                                                  "\n0001\nOrion nebula                  \nM42\n"
                                                  "3 V\n30\n512 x 512\n");
+    }
     qor::replace_file(status("nowjob.txt"), now_line + "\n");
     qor::append_file(site.path("/u/tarnu/qorlib/obs.log"), now_line + "\nfilt_V\n");
     std::string cards = site.path("/data/d") + number + ".ccd\n";

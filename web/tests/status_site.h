@@ -26,7 +26,4 @@ Answer raw_request(int port, const std::string& method, const std::string& targe
 // naming /data/d<frame>.ccd and a 512 x 512 last2.jpg made by convert.
 void write_night(qor::test::TempSite& site, const std::string& now_line, int frame, bool live);
 
-// A status record as the simulated telescope sends it (without backquote).
-extern const char* const status_record;
-
 } // namespace qstatus::test
