@@ -200,7 +200,9 @@ function show(f) {
 
 async function poll() {
   try {
-    const answer = await fetch('/status.json', {cache: 'no-store', signal: AbortSignal.timeout(POLL_MS * 2)});
+    // A server that stopped answering must not hold the page forever.
+    const signal = AbortSignal.timeout ? AbortSignal.timeout(POLL_MS * 2) : undefined;
+    const answer = await fetch('/status.json', {cache: 'no-store', signal: signal});
     if (!answer.ok) throw new Error('status ' + answer.status);
     show(await answer.json());
     put('updated', new Date().toLocaleTimeString());
