@@ -1,0 +1,306 @@
+#include "source.h"
+
+#include "site.h"
+#include "sitefiles.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qstatus {
+
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+constexpr std::string_view status_dir = "/u/tarnu/status/";
+
+std::string status_file(std::string_view name) {
+    return qor::site_path(std::string(status_dir) + std::string(name));
+}
+
+struct Loaded {
+    std::string text;
+    struct timespec mtime {};
+    bool cut = false; // only the tail of a longer file
+};
+
+// Reads a regular file, at most max_bytes of it: the whole file, or with
+// tail set its last max_bytes. A file larger than that without tail, a FIFO
+// or a device put where a status file belongs, gives nothing.
+std::optional<Loaded> load(const std::string& path, std::size_t max_bytes, bool tail = false) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    Loaded l;
+    l.mtime = st.st_mtim;
+    auto size = static_cast<std::size_t>(st.st_size);
+    if (size > max_bytes) {
+        if (!tail) return std::nullopt;
+        if (lseek(fd, static_cast<off_t>(size - max_bytes), SEEK_SET) < 0) return std::nullopt;
+        l.cut = true;
+    }
+    // Room for what the file holds (a byte more, should it be growing), not
+    // for the most we would take: this runs every second.
+    std::size_t want = std::min(max_bytes, size + 1);
+    l.text.resize(want);
+    std::size_t got = 0;
+    while (got < want) {
+        ssize_t n = read(fd, l.text.data() + got, want - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    l.text.resize(got);
+    return l;
+}
+
+std::string local_text(std::time_t t, const char* format) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[64];
+    std::strftime(buf, sizeof buf, format, &tm);
+    return buf;
+}
+
+Json unavailable() {
+    return Json{{"available", false}};
+}
+
+const char* phase_name(Phase p) {
+    switch (p) {
+    case Phase::exposing:
+        return "exposing";
+    case Phase::reading_out:
+        return "reading out";
+    case Phase::idle:
+        return "idle";
+    }
+    return "";
+}
+
+} // namespace
+
+std::time_t night_start(std::time_t now) {
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    if (tm.tm_hour < 12) --tm.tm_mday; // mktime carries it into the month
+    tm.tm_hour = 12;
+    tm.tm_min = 0;
+    tm.tm_sec = 0;
+    tm.tm_isdst = -1;
+    return std::mktime(&tm);
+}
+
+std::string StatusSource::json() {
+    long long second = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+    std::lock_guard lock(mutex_);
+    if (json_made_ != second) {
+        json_ = collect(std::time(nullptr));
+        json_made_ = second;
+    }
+    return json_;
+}
+
+std::string StatusSource::collect(std::time_t now) {
+    Json facts;
+    facts["generated"] = local_text(now, "%Y-%m-%d %H:%M:%S");
+    facts["stale_after_s"] = options_.stale_after_s;
+
+    // telescope.txt is rewritten for every status record: its age is the time
+    // since the last record, whatever the telescope's own clock says.
+    Json tel = unavailable(), expo = unavailable();
+    std::optional<long long> age;
+    if (auto f = load(status_file("telescope.txt"), 4096)) {
+        age = std::max<long long>(0, now - f->mtime.tv_sec);
+        auto parts = split_telescope_txt(f->text);
+        if (auto p = parts ? decode_status_line(parts->status_line) : std::nullopt) {
+            tel = {{"available", true}, {"clock", p->clock}, {"ra", p->ra}, {"dec", p->dec}};
+            tel["filter_number"] = p->filter ? Json(*p->filter) : Json();
+            std::optional<char> letter;
+            if (p->filter) {
+                if (auto table = load(qor::site_path("/u/tarnu/FILTER"), 65536))
+                    letter = filter_letter(table->text, *p->filter);
+            }
+            tel["filter_letter"] = letter ? Json(std::string(1, *letter)) : Json();
+        }
+        if (auto e = parts ? parse_phase(parts->phase_text) : std::nullopt) {
+            expo = {{"available", true}, {"phase", phase_name(e->phase)}, {"began", e->began}};
+            expo["remaining_s"] = e->remaining_s ? Json(*e->remaining_s) : Json();
+            expo["readout_s"] = e->readout_s ? Json(*e->readout_s) : Json();
+        }
+    }
+    facts["status_age_s"] = age ? Json(*age) : Json();
+    facts["stale"] = age && *age > options_.stale_after_s;
+    facts["telescope"] = tel;
+    facts["exposure"] = expo;
+
+    Json job = unavailable();
+    if (auto f = load(status_file("job.txt"), 4096)) {
+        if (auto j = parse_job(f->text)) {
+            job = {{"available", true},   {"frame", j->frame},         {"note", j->note},
+                   {"code", j->code},     {"title", j->title},         {"object", j->object},
+                   {"filter", j->filter}, {"exptime_s", j->exptime_s}, {"size", j->size}};
+        }
+    }
+    facts["job"] = job;
+
+    Json line = unavailable();
+    if (auto f = load(status_file("nowjob.txt"), 4096)) {
+        if (auto b = parse_batch_line(f->text)) {
+            line = {{"available", true},   {"text", b->text},       {"code", b->code},
+                    {"filter", b->filter}, {"exptime", b->exptime}, {"object", b->object}};
+            line["frames"] = b->frames ? Json(*b->frames) : Json();
+        }
+    }
+    facts["line"] = line;
+
+    Json batch = unavailable();
+    if (!options_.batch_file.empty()) {
+        batch["file"] = options_.batch_file;
+        if (auto f = load(options_.batch_file, 1 << 20)) {
+            if (auto p = batch_progress(f->text)) {
+                batch["available"] = true;
+                batch["done"] = p->done;
+                batch["pending"] = p->pending;
+                batch["other"] = p->other;
+                batch["frames_done"] = p->frames_done;
+                batch["frames_pending"] = p->frames_pending;
+                batch["next_line"] = p->next_line ? Json(*p->next_line) : Json();
+            }
+        }
+    }
+    facts["batch"] = batch;
+
+    Frames fr = frames(now);
+    facts["frames"] = fr.available ? Json{{"available", true},
+                                          {"tonight", fr.tonight},
+                                          {"since", local_text(night_start(now), "%H:%M")},
+                                          {"latest", fr.latest}}
+                                   : unavailable();
+
+    Json last = unavailable();
+    if (auto f = load(status_file("lastimage.txt"), 8192)) {
+        if (auto l = parse_lastimage(f->text))
+            last = {{"available", true}, {"frame", l->frame}, {"cards", l->cards}};
+    }
+    facts["lastimage"] = last;
+
+    auto image = pick_preview();
+    facts["preview"] = image ? Json{{"available", true},
+                                    {"url", "/preview?v=" + image->version},
+                                    {"type", image->type}}
+                             : unavailable();
+
+    Json log = unavailable();
+    if (auto f = load(qor::site_path("/u/tarnu/qorlib/obs.log"), 16384, true)) {
+        auto lines = last_lines(f->text, 15, f->cut);
+        if (!lines.empty()) log = {{"available", true}, {"lines", lines}};
+    }
+    facts["log"] = log;
+
+    // Texts from the files may hold anything: bytes that are not UTF-8 are
+    // replaced rather than failing the whole answer.
+    return facts.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+StatusSource::Frames StatusSource::frames(std::time_t now) {
+    // The camera system renames every finished frame into /data/ as
+    // d<number>.ccd, which changes the directory's time; rescan only then (or
+    // when a new night begins), as the directory holds every night's frames.
+    std::string dir = qor::site_path("/data");
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+    std::time_t since = night_start(now);
+    std::string key = std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
+                      "/" + std::to_string(since);
+    if (key == frames_key_) return frames_;
+
+    Frames f;
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return {};
+    f.available = true;
+    struct timespec newest {};
+    while (dirent* e = readdir(d)) {
+        std::string_view name = e->d_name;
+        if (name.size() < 6 || name[0] != 'd' || name.substr(name.size() - 4) != ".ccd") continue;
+        std::string_view number = name.substr(1, name.size() - 5);
+        if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        struct stat fs {};
+        if (fstatat(dirfd(d), e->d_name, &fs, 0) != 0 || !S_ISREG(fs.st_mode)) continue;
+        if (fs.st_mtim.tv_sec < since) continue;
+        ++f.tonight;
+        if (std::tie(fs.st_mtim.tv_sec, fs.st_mtim.tv_nsec) >=
+            std::tie(newest.tv_sec, newest.tv_nsec)) {
+            newest = fs.st_mtim;
+            f.latest = name;
+        }
+    }
+    closedir(d);
+    frames_ = f;
+    frames_key_ = key;
+    return f;
+}
+
+std::shared_ptr<const Image> StatusSource::preview() {
+    std::lock_guard lock(mutex_);
+    return pick_preview();
+}
+
+std::shared_ptr<const Image> StatusSource::pick_preview() {
+    // The newest whole one wins; at the same time the larger preview. ccdpeek
+    // writes last1 before last2, so while last2.jpg is still being converted
+    // the fresh last1.jpg is shown.
+    static constexpr std::array<std::string_view, 4> names = {"last2.jpg", "last1.jpg", "last2.gif",
+                                                              "last1.gif"};
+    struct Candidate {
+        std::string path;
+        struct stat st;
+    };
+    std::vector<Candidate> found;
+    for (auto name : names) {
+        Candidate c{status_file(name), {}};
+        if (stat(c.path.c_str(), &c.st) == 0 && S_ISREG(c.st.st_mode)) found.push_back(c);
+    }
+    std::stable_sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
+        return std::tie(a.st.st_mtim.tv_sec, a.st.st_mtim.tv_nsec) >
+               std::tie(b.st.st_mtim.tv_sec, b.st.st_mtim.tv_nsec);
+    });
+    for (const auto& c : found) {
+        std::string key = c.path + "@" + std::to_string(c.st.st_mtim.tv_sec) + "." +
+                          std::to_string(c.st.st_mtim.tv_nsec) + "/" + std::to_string(c.st.st_size);
+        if (key == image_key_ && image_) return image_;
+        auto f = load(c.path, 8 << 20);
+        const char* type = f ? image_type(f->text) : nullptr;
+        if (type == nullptr) continue;
+        auto image = std::make_shared<Image>();
+        image->bytes = std::move(f->text);
+        image->type = type;
+        char version[32];
+        std::snprintf(version, sizeof version, "%zx", std::hash<std::string>{}(key));
+        image->version = version;
+        image_ = image;
+        image_key_ = key;
+        return image_;
+    }
+    return nullptr;
+}
+
+} // namespace qstatus

@@ -1,0 +1,161 @@
+// The status page in a real headless browser, driven through chromedriver's
+// WebDriver protocol, during a simulated night: the telescope simulator and
+// the link daemon keep telescope.txt and job.txt live, the simulated camera
+// takes a frame, and the test plays the batch driver's part.
+#include "files.h"
+#include "status_site.h"
+
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sys/stat.h>
+
+using nlohmann::json;
+using qor::test::TempSite;
+using namespace std::chrono_literals;
+using namespace qstatus::test;
+
+namespace {
+
+// One chromium session through chromedriver; the site's end stops both.
+struct Browser {
+    std::unique_ptr<httplib::Client> driver;
+    std::string session, error;
+
+    explicit Browser(TempSite& site) {
+        std::string out = site.root() + "/chromedriver.out";
+        site.start({"chromedriver", "--port=0"}, out);
+        std::string text;
+        std::smatch port;
+        TempSite::wait_for(
+            [&] {
+                text = qor::read_file(out).value_or("");
+                return std::regex_search(text, port, std::regex("successfully on port ([0-9]+)"));
+            },
+            20s);
+        if (port.empty()) {
+            error = "no chromedriver (scripts/bootstrap installs it): " +
+                    qor::read_file(out).value_or("");
+            return;
+        }
+        driver = std::make_unique<httplib::Client>("127.0.0.1", std::stoi(port[1]));
+        driver->set_read_timeout(90, 0);
+        json args = {"--headless",
+                     "--no-sandbox",
+                     "--disable-gpu",
+                     "--disable-quic",
+                     "--no-first-run",
+                     "--disable-background-networking",
+                     "--disable-component-update",
+                     "--disable-sync",
+                     "--window-size=1280,1100",
+                     "--user-data-dir=" + site.root() + "/chromium-profile"};
+        json options = {{"binary", "/usr/bin/chromium"}, {"args", args}};
+        json v = call("/session",
+                      {{"capabilities", {{"alwaysMatch", {{"goog:chromeOptions", options}}}}}});
+        if (v.contains("sessionId")) session = "/session/" + v["sessionId"].get<std::string>();
+        error = v.dump();
+    }
+    ~Browser() {
+        if (!session.empty()) driver->Delete(session);
+    }
+    json call(const std::string& path, const json& body) {
+        auto r = body.is_null() ? driver->Get(path)
+                                : driver->Post(path, body.dump(), "application/json");
+        json answer = json::parse(r ? r->body : "", nullptr, false);
+        return answer.contains("value") ? answer["value"] : json();
+    }
+    json script(const std::string& body, json args = json::array()) {
+        return call(session + "/execute/sync", {{"script", body}, {"args", args}});
+    }
+    // The element's text while it is shown; "" while it or a parent is hidden.
+    std::string text(const std::string& id) {
+        json v = script("const e = document.getElementById(arguments[0]);"
+                        "return e && !e.closest('[hidden]') ? e.textContent : '';",
+                        {id});
+        return v.is_string() ? v.get<std::string>() : "";
+    }
+    bool wait_text(const std::string& id, const std::function<bool(const std::string&)>& test) {
+        return TempSite::wait_for([&] { return test(text(id)); }, 40s);
+    }
+};
+
+bool starts(const std::string& s, const std::string& prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
+} // namespace
+
+TEST(StatusPage, ShowsTheSimulatedNightLiveInABrowser) {
+    TempSite site;
+    ASSERT_TRUE(site.ok()) << site.error();
+    ASSERT_EQ(site.run({"scopesim", "--daemon", "--status-interval", "1", "--ti-interval", "0"}),
+              0);
+    pid_t daemon = site.start({site.tool("telelink")}, site.root() + "/telelink.out");
+
+    // A batch line whose object name is markup: it must show as text.
+    const std::string evil = "A001 V 10 3 05:35:17 -05:23:28 2000 1 1 512 512 0 s "
+                             "<script>window.pwned=1</script><img/src=x/onerror=window.pwned=2>";
+    const std::string next = "A002 R 60 4 05:35:17 -05:23:28 2000 1 1 512 512 0 s M1";
+    const std::string batch = site.root() + "/tonight.bat";
+    qor::replace_file(batch, "v   A000 V 30 2 x M42\n" + evil + "\n" + next + "\n");
+    write_night(site, evil, 1, true);
+    std::string error;
+    int port = start_qorstatus(site, {"--batch", batch}, error);
+    ASSERT_GT(port, 0) << error;
+    Browser browser(site);
+    ASSERT_FALSE(browser.session.empty()) << browser.error;
+    browser.call(browser.session + "/url",
+                 {{"url", "http://127.0.0.1:" + std::to_string(port) + "/"}});
+
+    // Position, preview, and the markup as text that neither ran nor became elements.
+    const std::regex sexagesimal("[+-]?[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]");
+    ASSERT_TRUE(browser.wait_text("ra", [&](auto& t) { return std::regex_match(t, sexagesimal); }));
+    EXPECT_TRUE(std::regex_match(browser.text("dec"), sexagesimal));
+    const std::string width = "return document.getElementById('preview-img').naturalWidth;";
+    EXPECT_TRUE(TempSite::wait_for([&] { return browser.script(width) == 512; }, 20s));
+    EXPECT_EQ(browser.text("preview-frame"), "d1.ccd");
+    EXPECT_EQ(browser.text("line-text"), evil);
+    EXPECT_EQ(browser.script("return [document.scripts.length, typeof window.pwned, "
+                             "document.images.length];"),
+              json({1, "undefined", 1}));
+
+    // The night goes on: the telescope's clock moves, and a frame is taken.
+    std::string clock = browser.text("clock");
+    EXPECT_TRUE(browser.wait_text("clock", [&](auto& t) { return !t.empty() && t != clock; }));
+    std::string obsnum = site.key("setups.variables.obsnum.value").value_or("?");
+    qor::replace_file(site.tool("fff.dat"), "1200\n0\n0\n512\n512\n0\nSlow\nM42\n");
+    ASSERT_EQ(site.run({site.tool("fff")}), 0);
+    EXPECT_TRUE(browser.wait_text("phase", [](auto& t) { return t == "exposing"; }));
+    EXPECT_TRUE(browser.wait_text("job-frame", [&](auto& t) { return t == obsnum; }));
+    EXPECT_TRUE(browser.wait_text("left", [](auto& t) { return t.ends_with(" s"); }));
+    json png = browser.call(browser.session + "/screenshot", nullptr);
+    qor::replace_file(site.root() + "/shot.b64", png.is_string() ? png.get<std::string>() : "");
+    std::filesystem::create_directories(QOR_ARTEFACT_DIR);
+    qor::replace_file(QOR_ARTEFACT_DIR "/status-page.png",
+                      site.capture({"base64", "-d", site.root() + "/shot.b64"}, 1 << 24).out);
+
+    EXPECT_TRUE(browser.wait_text("phase", [](auto& t) { return t == "idle"; }));
+    EXPECT_TRUE(browser.wait_text("frames-tonight", [](auto& t) { return starts(t, "1 since"); }));
+    EXPECT_EQ(browser.text("frames-latest"), "d" + obsnum + ".ccd");
+
+    // The driver marks the line done and begins the next.
+    qor::replace_file(batch, "v   A000 V 30 2 x M42\nv   " + evil + "\n" + next + "\n");
+    qor::replace_file(site.path("/u/tarnu/status/nowjob.txt"), next + "\n");
+    qor::append_file(site.path("/u/tarnu/qorlib/obs.log"), next + "\n");
+    EXPECT_TRUE(browser.wait_text("batch-done", [](auto& t) { return t == "2"; }));
+    EXPECT_TRUE(browser.wait_text("line-object", [](auto& t) { return t == "M1"; }));
+    EXPECT_TRUE(browser.wait_text("log-lines", [&](auto& t) { return t.ends_with(next); }));
+
+    // The link stops: once its last record is older than 30 s the page says so.
+    EXPECT_EQ(browser.text("stale"), "");
+    kill(daemon, SIGTERM);
+    TempSite::wait_for([] { return false; }, 2s);
+    std::time_t old = std::time(nullptr) - 60;
+    timespec times[2] = {{old, 0}, {old, 0}};
+    utimensat(AT_FDCWD, site.path("/u/tarnu/status/telescope.txt").c_str(), times, 0);
+    EXPECT_TRUE(browser.wait_text("stale", [](auto& t) { return starts(t, "STALE"); }));
+}

@@ -1,0 +1,160 @@
+// The status page's facts read from a simulated site, and the names the
+// server answers, each in a temporary site of its own.
+#include "files.h"
+#include "source.h"
+#include "status_site.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+
+using nlohmann::json;
+using qor::test::TempSite;
+using namespace qstatus;
+using namespace qstatus::test;
+
+namespace {
+
+const std::string line = "A001 V 30 3 05:35:17 -05:23:28 2000 1 1 512 512 0 s M42";
+
+void set_mtime(const std::string& path, std::time_t t) {
+    timespec times[2] = {{t, 0}, {t, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+struct Facts : ::testing::Test {
+    TempSite site;
+    std::string batch = site.root() + "/tonight.bat";
+    StatusSource source{Options{batch, 30}};
+
+    json facts(std::time_t now = std::time(nullptr)) { return json::parse(source.collect(now)); }
+    std::string status(const std::string& name) { return site.path("/u/tarnu/status/" + name); }
+};
+
+} // namespace
+
+TEST_F(Facts, EachPartIsNotAvailableAloneWhenItsFileIsMissingEmptyCutOrGarbage) {
+    ASSERT_TRUE(site.ok()) << site.error();
+    const std::vector<std::string> parts = {"telescope", "exposure",  "job",     "line",
+                                            "batch",     "lastimage", "preview", "log"};
+    json f = facts();
+    for (const auto& p : parts) EXPECT_FALSE(f[p]["available"]) << p;
+
+    write_night(site, line, 5, false);
+    qor::replace_file(batch, "v   A000 V 30 2 x\n" + line + "\n");
+    f = facts();
+    for (const auto& p : parts) EXPECT_TRUE(f[p]["available"]) << p;
+    EXPECT_EQ(f["telescope"]["filter_letter"], "V");
+    EXPECT_EQ(f["exposure"]["remaining_s"], 17);
+
+    // Each file emptied, cut in half and filled with garbage (bytes that are
+    // not UTF-8 among it: the answer must still parse); only its own parts go.
+    const std::string garbage("\xff\xfe<b>\0\x01\x7f\xc3(\n\n\n\n\n\n\n\n\n\n", 20);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> files = {
+        {status("telescope.txt"), {"telescope", "exposure"}},
+        {status("job.txt"), {"job"}},
+        {status("nowjob.txt"), {"line"}},
+        {status("lastimage.txt"), {"lastimage"}},
+        {status("last2.jpg"), {"preview"}},
+        {batch, {"batch"}},
+        {site.path("/u/tarnu/qorlib/obs.log"), {"log"}},
+    };
+    for (const auto& [file, fed] : files) {
+        std::string good = qor::read_file(file).value();
+        for (const std::string& bad : {std::string(), good.substr(0, good.size() / 2), garbage}) {
+            qor::replace_file(file, bad);
+            f = facts();
+            // Half a batch file is whole lines still; a log shows any text.
+            bool still = (file == batch && bad != garbage) || file.ends_with("obs.log");
+            for (const auto& p : parts) {
+                bool shown = std::count(fed.begin(), fed.end(), p) == 0 || (still && !bad.empty());
+                EXPECT_EQ(f[p]["available"], shown) << file << " [" << bad.size() << "] " << p;
+            }
+        }
+        qor::replace_file(file, good);
+    }
+
+    // A FIFO or a directory where a status file belongs: no hang, no value.
+    std::filesystem::remove(status("telescope.txt"));
+    ASSERT_EQ(mkfifo(status("telescope.txt").c_str(), 0600), 0);
+    std::filesystem::remove(status("job.txt"));
+    std::filesystem::create_directory(status("job.txt"));
+    f = facts();
+    EXPECT_FALSE(f["telescope"]["available"] || f["job"]["available"]);
+}
+
+TEST_F(Facts, StaleOnceNoRecordCameFor30Seconds) {
+    ASSERT_TRUE(site.ok()) << site.error();
+    write_night(site, line, 5, false);
+    std::time_t record = std::time(nullptr) - 100;
+    set_mtime(status("telescope.txt"), record);
+    EXPECT_FALSE(facts(record + 30)["stale"]);
+    EXPECT_TRUE(facts(record + 31)["stale"]);
+    EXPECT_EQ(facts(record + 31)["status_age_s"], 31);
+}
+
+TEST_F(Facts, FramesTonightAndTheNewestWholePreview) {
+    ASSERT_TRUE(site.ok()) << site.error();
+    std::time_t noon = night_start(std::time(nullptr));
+    for (auto [name, t] :
+         std::vector<std::pair<std::string, std::time_t>>{{"d1.ccd", noon + 3600},
+                                                          {"d2.ccd", noon - 3600},
+                                                          {"d3.ccd", noon + 7200},
+                                                          {"d4.ccd.tmp", noon + 9000},
+                                                          {"dx.ccd", noon + 9000}}) {
+        qor::replace_file(site.path("/data/" + name), "frame");
+        set_mtime(site.path("/data/" + name), t);
+    }
+    EXPECT_EQ(facts(noon + 10000)["frames"], json::parse(R"({"available": true, "tonight": 2,
+              "since": "12:00", "latest": "d3.ccd"})"));
+    EXPECT_EQ(facts(noon + 86400 + 60)["frames"]["tonight"], 0); // the next night
+
+    // last2.jpg while convert still writes it: newer than last1.jpg, not whole.
+    write_night(site, line, 5, false);
+    std::string jpeg = qor::read_file(status("last2.jpg")).value();
+    qor::replace_file(status("last1.jpg"), jpeg.substr(0, 100) + "\xFF\xD9");
+    set_mtime(status("last1.jpg"), std::time(nullptr) - 5);
+    qor::replace_file(status("last2.jpg"), jpeg.substr(0, jpeg.size() / 2));
+    EXPECT_EQ(source.preview()->bytes.size(), 102u);
+    qor::replace_file(status("last2.jpg"), jpeg);
+    EXPECT_EQ(source.preview()->bytes, jpeg);
+}
+
+TEST(StatusServer, AnswersItsOwnNamesOnlyAndNoPathReachesTheFiles) {
+    TempSite site;
+    ASSERT_TRUE(site.ok()) << site.error();
+    std::string error;
+    int port = start_qorstatus(site, {}, error);
+    ASSERT_GT(port, 0) << error;
+    // A second server on the same port is refused, not let in beside it.
+    EXPECT_EQ(site.run({"timeout", "10", QORSTATUS_PATH, std::to_string(port)}), 1);
+    for (qor::Argv bad : {qor::Argv{}, qor::Argv{"--listen"}, qor::Argv{"70000"}}) {
+        bad.insert(bad.begin(), QORSTATUS_PATH);
+        EXPECT_EQ(site.run(bad), 2) << bad.size();
+    }
+
+    Answer page = raw_request(port, "GET", "/");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_NE(page.head.find("Content-Security-Policy: default-src 'none'; script-src 'self'"),
+              std::string::npos);
+    for (const char* name : {"/status.js", "/status.css", "/status.json"})
+        EXPECT_EQ(raw_request(port, "GET", name).status, 200) << name;
+    EXPECT_EQ(raw_request(port, "GET", "/preview").status, 404); // none yet
+    write_night(site, line, 5, false);
+    EXPECT_EQ(raw_request(port, "GET", "/preview?v=1").body,
+              qor::read_file(site.path("/u/tarnu/status/last2.jpg")));
+
+    for (const char* target :
+         {"/../../../../etc/passwd", "/..%2F..%2F..%2Fetc%2Fpasswd", "/%2e%2e/%2e%2e/etc/passwd",
+          "/status.json/../../u/tarnu/FILTER", "/status.json%2F..%2F..%2Fu%2Ftarnu%2FFILTER",
+          "/etc/passwd", "//etc/passwd", "/u/tarnu/FILTER", "/u/tarnu/status/telescope.txt",
+          "/last2.jpg", "/preview%2F..%2Flast2.jpg", "/status%2ejson%2f", "/%00",
+          "http://127.0.0.1/../etc/passwd"}) {
+        Answer a = raw_request(port, "GET", target);
+        EXPECT_EQ(a.status, 404) << target;
+        EXPECT_EQ(a.body.find("U 1"), std::string::npos) << target;
+    }
+    for (const char* method : {"POST", "PUT", "DELETE"})
+        EXPECT_NE(raw_request(port, method, "/status.json").status, 200) << method;
+}
