@@ -37,7 +37,7 @@ std::string on_the_wire(const qobs::Pointing& p) {
 
 } // namespace
 
-TEST(Night, FromBatchFileToFrames) {
+TEST(BatchNight, FromBatchFileToFrames) {
     TempSite site(qor::test::SiteOptions{64, 1});
     ASSERT_TRUE(site.ok()) << site.error();
     ASSERT_EQ(site.run({"scopesim", "--daemon", "--ti-interval", "0", "--status-interval", "1",
