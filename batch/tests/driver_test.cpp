@@ -261,7 +261,6 @@ TEST_F(DriverTest, StartUpChecks) {
     run(m42);
     EXPECT_EQ(count("input observers: "), 0);
     EXPECT_EQ(count("obs1382.txt: Grace Hopper\n"), 1);
-    EXPECT_EQ(file("/u/tarnu/qorlib/obs.log").substr(0, 29), "Tue Dec  8 21:05:00 UTC 2026\n");
 
     for (auto [missing, text] :
          {std::pair{"/u/tarnu/FILTER", "FILTER"}, {"/u/tarnu/RUN_NUMBER", "RUN_NUMBER"}}) {
@@ -287,7 +286,6 @@ TEST_F(DriverTest, ExposureCycle) {
     EXPECT_FALSE(d.exposure(m42));
     EXPECT_EQ(file("/u/tarnu/mokel/exp.dat"),
               "17\nTR00OK0003\nA001\n05:35:17.3\n-05:23:28.\nM42\n64 32");
-    EXPECT_EQ(count("wantfile: d17.ccd\n-------produced file d17.ccd\n"), 0); // retries between
     EXPECT_EQ(count("fff failed (1), trying again\n"), 2);
     EXPECT_EQ(file("/data/d17.ccd"), "frame");
     // 0.5 s gives 0 whole seconds: 5 s before the first look.
@@ -297,7 +295,6 @@ TEST_F(DriverTest, ExposureCycle) {
         double want = name == "fff" ? 30 : name == "newimage0" ? 60 : qor::default_time_limit();
         EXPECT_EQ(sys.run_limits[i], want) << name;
     }
-    EXPECT_EQ(sys.runs_of("newimage0").size(), 1u);
 
     sys.db["variables.obsnum"] = "error: no such key";
     auto stop = d.exposure(m42);
