@@ -23,6 +23,18 @@ bool write_all(int fd, std::string_view content) {
     return true;
 }
 
+// Makes a rename in the folder of path survive a crash: the new directory
+// entry is on disk only once the folder itself has been synced. A folder
+// that cannot be synced (some file systems refuse) still holds the new file.
+void sync_folder(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
 mode_t default_mode() {
     mode_t mask = umask(0);
     umask(mask);
@@ -40,7 +52,10 @@ bool replace_file(const std::string& path, std::string_view content) {
     mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : default_mode();
     bool ok = fchmod(fd, mode) == 0 && write_all(fd, content) && fsync(fd) == 0;
     ok = (close(fd) == 0) && ok;
-    if (ok && rename(tmp.c_str(), path.c_str()) == 0) return true;
+    if (ok && rename(tmp.c_str(), path.c_str()) == 0) {
+        sync_folder(path);
+        return true;
+    }
     unlink(tmp.c_str());
     return false;
 }

@@ -9,8 +9,9 @@
 namespace qor {
 
 // Replaces the file whole: the content goes to a temporary file in the same
-// directory, is flushed to disk, and is renamed over the old file. On any
-// failure the old file is left as it was and false is returned.
+// directory, is flushed to disk, and is renamed over the old file; then the
+// directory is synced, so the rename too survives a crash. On any failure
+// the old file is left as it was and false is returned.
 bool replace_file(const std::string& path, std::string_view content);
 
 // Appends to the file (created when missing). False when it cannot be written.

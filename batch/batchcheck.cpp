@@ -1,0 +1,66 @@
+// batchcheck FILE: what a batch file will do tonight, before the night.
+// For every line the driver would work, one line of plan (frames, exposure,
+// filter, the J2000 position of the first frame, whether a move is due, as
+// qorobs works it); then every line that would stop the run, with the field
+// at fault. Exit status 1 when there is one, 2 when the file cannot be read.
+// Needs no telescope or camera: the telescope's position and filter come
+// from the last status line in the database when there is one.
+#include "clock.h"
+#include "driver.h"
+#include "files.h"
+#include "plan.h"
+#include "ring.h"
+#include "site.h"
+
+#include <cstdio>
+#include <ctime>
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs("usage: batchcheck BATCH_FILE\n", stdout);
+        return 2;
+    }
+    auto text = qor::read_file(argv[1]);
+    if (!text) {
+        std::printf("batchcheck: cannot read %s\n", argv[1]);
+        return 2;
+    }
+    qobs::BatchStore store = qobs::BatchStore::parse(*text);
+
+    std::string filter_path = qor::site_path("/u/tarnu/FILTER");
+    auto filter_text = qor::read_file(filter_path);
+    qobs::FilterTable table;
+    if (filter_text) table = qobs::parse_filter_table(*filter_text);
+
+    qor::RealSystem system;
+    qor::Mailbox mailbox(system);
+    std::string status = mailbox.show("v1", 80);
+    qobs::Scene scene{qobs::status_position(status), qobs::beam_filter(status)};
+    float a_ep = qobs::epoch_of_date(qor::asctime_text(std::time(nullptr)));
+
+    auto faults = qobs::pending_faults(store, filter_text ? &table : nullptr);
+    int lines = 0;
+    for (std::size_t i = 0; i < store.lines.size(); ++i) {
+        std::string line = qobs::trim_trailing_blanks(store.lines[i]);
+        if (!qobs::is_pending(line) || qobs::line_fault(line, filter_text ? &table : nullptr)) {
+            continue;
+        }
+        if (!filter_text) continue;
+        std::fputs(qobs::plan_line(static_cast<int>(i) + 1, line, table, a_ep, scene).c_str(),
+                   stdout);
+        ++lines;
+    }
+    if (!store.beyond.empty()) {
+        std::printf("lines %zu to %zu are beyond line %zu: kept, not worked\n",
+                    qobs::BatchStore::max_lines + 1,
+                    qobs::BatchStore::max_lines + store.beyond.size(), qobs::BatchStore::max_lines);
+    }
+    if (!store.unended.empty()) std::fputs("the last line has no line end: not worked\n", stdout);
+
+    bool stops = !faults.empty() || !filter_text;
+    if (!filter_text) std::printf("cannot read %s: the run would stop\n", filter_path.c_str());
+    for (const auto& f : faults) std::fputs(qobs::fault_text(f.line, f.fault).c_str(), stdout);
+    std::printf("%d line%s to work; %s\n", lines, lines == 1 ? "" : "s",
+                stops ? "the run would stop at the lines above" : "no line would stop the run");
+    return stops ? 1 : 0;
+}

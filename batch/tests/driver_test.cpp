@@ -1,0 +1,425 @@
+// The driver through the seam: a whole night on a clock that moves only
+// when the driver sleeps, with the daemon's side of the mailbox and the
+// camera played between its sleeps.
+#include "coords.h"
+#include "driver.h"
+#include "fake_system.h"
+#include "files.h"
+#include "scratch.h"
+#include "site.h"
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+
+using namespace qobs;
+
+namespace {
+
+// A status line: telescope clock, position, slew counter and filter in the beam.
+std::string status(const std::string& clock, const char* slew = "00", const char* filter = "0003") {
+    return clock + ".3" + clock + ".405:35:17.3-05:23:28.01:01:24.5TR" + slew + "OK" + filter +
+           "+003.9C";
+}
+
+// The status line with the telescope at a position of the equinox of date.
+std::string at(std::string line, float ra, float dec) {
+    std::string d = toms1(dec, 0);
+    return line.replace(20, 10, toms1(ra, 1)).replace(30, 9, d[0] == '-' ? d : "+" + d);
+}
+
+double day(int h, int m, int s) {
+    std::tm tm{};
+    tm.tm_year = 126, tm.tm_mon = 11, tm.tm_mday = 8, tm.tm_hour = h, tm.tm_min = m, tm.tm_sec = s;
+    return static_cast<double>(timegm(&tm));
+}
+
+const std::string m42 = "A001 R 0.5 2 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M42\n";
+
+struct DriverTest : ::testing::Test {
+    qor::test::Scratch dir{"qobs"};
+    qor::test::FakeSystem sys;
+    std::vector<std::string> taken; // commands the daemon took, in order
+    bool daemon = true;
+    // The telescope computer's answer to a command, after the time stamp.
+    std::function<std::string(const std::string&)> answer = [](const std::string& cmd) {
+        return cmd.substr(0, 4) + "_done";
+    };
+    double frame_due = -1;
+
+    void SetUp() override {
+        setenv("QOR_ROOT", dir.dir().c_str(), 1);
+        setenv("TZ", "UTC0", 1);
+        tzset();
+        for (auto d : {"/u/tarnu/mokel", "/u/tarnu/status", "/u/tarnu/qorlib", "/data"}) {
+            std::filesystem::create_directories(qor::site_path(d));
+        }
+        write("/u/tarnu/RUN_NUMBER", "");
+        write("/u/tarnu/FILTER", "U 1\nB 2\nV 3\nR 4\nx 0\n");
+        write("/u/tarnu/obs1382.txt", "Ada and Charles\n");
+        sys.t = day(21, 5, 0);
+        sys.db = {{"qor.v1", status("21:05:07")},
+                  {"qor.ss", "00"},
+                  {"qor.pp", "00"},
+                  {"variables.obsnum", "1"}};
+        sys.programs["jdstamp"] = [this](const qor::Argv&) {
+            write("/u/tarnu/jd.tmp", "1382");
+            return qor::Captured{"", 0};
+        };
+        sys.programs["date"] = [](const qor::Argv&) {
+            return qor::Captured{"Tue Dec  8 21:05:00 UTC 2026\n", 0};
+        };
+        sys.programs["fff"] = [this](const qor::Argv&) {
+            frame_due = sys.t + 1;
+            return qor::Captured{"", 0};
+        };
+        sys.on_sleep = [this] { play(); };
+    }
+    void TearDown() override { unsetenv("QOR_ROOT"); }
+
+    void write(const std::string& path, const std::string& text) {
+        qor::replace_file(qor::site_path(path), text);
+    }
+    std::string file(const std::string& path) {
+        return qor::read_file(qor::site_path(path)).value_or("<absent>");
+    }
+
+    // The daemon takes one command and answers it; the camera writes the
+    // frame a second after fff and moves the number on.
+    void play() {
+        // A driver that would wait for ever fails the test instead.
+        if (sys.t > day(21, 5, 0) + 86400) throw std::runtime_error("the driver waits for ever");
+        std::string& ss = sys.db["qor.ss"];
+        if (daemon && ss.size() == 2 && ss[0] != ss[1]) {
+            char n = qor::successor(ss[1]);
+            std::string cmd = sys.db["qor." + qor::slot_key('s', n)];
+            taken.push_back(cmd);
+            ss = {ss[0], n};
+            std::string& pp = sys.db["qor.pp"];
+            char p = qor::successor(pp[0]);
+            sys.db["qor." + qor::slot_key('p', p)] = "21:05:09_" + answer(cmd);
+            pp = {p, pp[1]};
+        }
+        if (frame_due >= 0 && sys.t >= frame_due) {
+            std::string& n = sys.db["variables.obsnum"];
+            write("/data/d" + n + ".ccd", "frame");
+            n = std::to_string(std::stoi(n) + 1);
+            frame_due = -1;
+        }
+    }
+
+    std::string batch_path() { return dir.path("night.batch"); }
+    int run(const std::string& batch, std::deque<std::string> input = {},
+            const Build& build = qorobs_build) {
+        if (!batch.empty()) qor::replace_file(batch_path(), batch);
+        sys.input = std::move(input);
+        Driver d(build, sys);
+        return d.main({build.name, batch_path()});
+    }
+    std::string batch() { return qor::read_file(batch_path()).value_or("<absent>"); }
+    long count(const std::string& text) {
+        long n = 0;
+        for (auto p = sys.out.find(text); p != std::string::npos; p = sys.out.find(text, p + 1))
+            ++n;
+        return n;
+    }
+};
+
+} // namespace
+
+TEST_F(DriverTest, WorksEveryPendingLineMarksItAndWorksNothingTwice) {
+    std::string comment = "##  comment\n";
+    std::string c_line = "C002 V 1 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 s M1   \n";
+    // The telescope 7" from the line's position: a move for line A, none for line C.
+    Pointing p = getradec(m42, 0, epoch_of_date("Tue Dec  8 21:05:00 2026\n"));
+    sys.db["qor.v1"] = at(status("21:05:07"), p.a_ra, p.a_dec - 7.f / 3600);
+    EXPECT_EQ(run(comment + m42 + c_line, {"1"}), 0);
+    EXPECT_EQ(taken, (std::vector<std::string>{"filt_R", "move_05:35:17.3_-05:23:28",
+                                               "move_05:35:19.0_-05:23:28"}));
+    // Trailing blanks are gone everywhere.
+    std::string c_worked = "C002 V 1 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 s M1\n";
+    EXPECT_EQ(batch(), comment + "v   " + m42 + "v   " + c_worked);
+    EXPECT_EQ(file("/u/tarnu/status/nowjob.txt"), c_worked);
+    EXPECT_EQ(file("/u/tarnu/qorlib/obs.log"), "Tue Dec  8 21:05:00 UTC 2026\n" + m42 +
+                                                   "\nfilt_R\nmove_05:35:17.3_-05:23:28\n" +
+                                                   "move_05:35:19.0_-05:23:28\n" + c_worked + "\n");
+    EXPECT_EQ(file("/u/tarnu/mokel/fff.dat"), "100\n0\n0\n64\n32\n0\nSlow\nM1\n");
+    for (auto f : {"/data/d1.ccd", "/data/d2.ccd", "/data/d3.ccd"}) EXPECT_EQ(file(f), "frame");
+    EXPECT_EQ(count("******************************** finish ************\n"), 1);
+    EXPECT_EQ(sys.backgrounds.back(), (qor::Argv{"beep", "9"}));
+
+    auto fff_runs = sys.runs_of("fff").size();
+    EXPECT_EQ(run("", {"1"}), 0);
+    EXPECT_EQ(sys.runs_of("fff").size(), fff_runs);
+    EXPECT_EQ(taken.size(), 3u);
+}
+
+TEST_F(DriverTest, OneLineFileAndBeginNumbers) {
+    run(m42);
+    EXPECT_EQ(count("Begin number: "), 0);
+    EXPECT_EQ(count(" 1: A001"), 1); // loaded, not echoed again
+    EXPECT_EQ(sys.runs_of("fff").size(), 2u);
+
+    std::string two = "A001 V 0.5 1 1 1 2000 0 0 1 1 1 f X\nA002 V 0.5 1 1 1 2000 0 0 1 1 1 f Y\n";
+    for (auto [typed, frames] : {std::pair{"3", 0}, {"2", 1}, {"0", 2}, {"-7", 2}, {"ab", 2}}) {
+        sys.out.clear();
+        sys.runs.clear();
+        run(two, {typed});
+        EXPECT_EQ(count("Begin number: "), 1);
+        EXPECT_EQ(sys.runs_of("fff").size(), static_cast<std::size_t>(frames)) << typed;
+        EXPECT_EQ(count("finish"), 1);
+    }
+}
+
+TEST_F(DriverTest, ClockDifferenceAndTheLinkCheck) {
+    sys.t = day(23, 59, 0);
+    sys.db["qor.v1"] = status("00:05:40"); // 86000 s apart: 400 across midnight
+    int sleeps = 0;
+    sys.on_sleep = [&] {
+        if (++sleeps == 1) sys.db["qor.v1"] = status("00:05:41");
+        play();
+    };
+    run(m42);
+    EXPECT_NE(sys.out.find("2 clock difference:  400 seconds ( allowed in 4sec.)\n"),
+              std::string::npos);
+    EXPECT_EQ(count("QOR talk with PC OK !\n"), 1);
+
+    sys.out.clear();
+    sys.on_sleep = nullptr; // status lines stopped
+    EXPECT_EQ(run(m42), 0);
+    EXPECT_EQ(count("\n\tERROR: QOR cannot talk with PC !!!\n\n"), 1);
+    EXPECT_EQ(count(" 1: A001"), 0); // stopped before the batch file
+
+    sys.out.clear();
+    sys.t = day(21, 5, 0);
+    sys.db["qor.v1"] = status("21:00:50"); // 250 s: no check
+    sys.on_sleep = [this] { play(); };
+    run(m42);
+    EXPECT_EQ(count("2 clock difference:  250 seconds"), 1);
+    EXPECT_EQ(count("QOR talk"), 0);
+}
+
+TEST_F(DriverTest, FaultyLinesAreNamedAtLoadAndNeverMoved) {
+    std::string bad = "A002 R 0.5 2 25:00:00 -05:23:28 2000 0 0 64 32 1 f M42\n";
+    std::string unknown = "A003 Q 0.5 2 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M42\n";
+    std::string fault =
+        "line 2, field 5 (right ascension): '25:00:00' is not hh:mm:ss.s from 0 to 24 hours\n";
+    EXPECT_EQ(run(m42 + bad + unknown, {"1"}), 0);
+    auto listed = sys.out.find(fault);
+    EXPECT_LT(listed, sys.out.find("Begin number: "));
+    EXPECT_LT(sys.out.find("line 3, field 2 (filter): 'Q' is not in the filter table\n"),
+              sys.out.find("Begin number: "));
+    EXPECT_NE(sys.out.find("ERROR: " + fault + "\n", listed + 1), std::string::npos);
+    EXPECT_EQ(taken.size(), 3u); // line 1 only
+    EXPECT_EQ(batch(), "v   " + m42 + bad + unknown);
+
+    sys.out.clear();
+    EXPECT_EQ(run("", {"3"}), 0);
+    EXPECT_EQ(count("ERROR: filter not defined in inputfile !!!\n\n"), 1);
+    EXPECT_EQ(taken.size(), 3u);
+}
+
+TEST_F(DriverTest, LongFilesAndLongWorkedLinesAreKeptWhole) {
+    std::string longline = "A001 V 0.5 1 05:35:17.3 -05:23:28 2000 0000000000 0000000000 "
+                           "0000000512 0000000512 1 f Long_name_of_an_object_to_fill_the_line\n";
+    ASSERT_GT(longline.size(), 115u);
+    std::string rest;
+    for (int i = 2; i <= 2001; ++i) rest += "##  comment " + std::to_string(i) + "\n";
+    rest += "A999 V 0.5 1 1 1 2000 0 0 1 1 1 f no-line-end";
+    run(longline + rest, {"1"});
+    EXPECT_EQ(count("Warning: file limited 2000 lines!!!\n"), 2);
+    EXPECT_EQ(batch(), "v   " + longline + rest);
+    EXPECT_EQ(sys.runs_of("fff").size(), 1u);
+    run("", {"1"}); // the marked line is read whole again, not split into a second line
+    EXPECT_EQ(batch(), "v   " + longline + rest);
+    EXPECT_EQ(sys.runs_of("fff").size(), 1u);
+}
+
+TEST_F(DriverTest, StartUpChecks) {
+    sys.programs["ps"] = [](const qor::Argv&) {
+        return qor::Captured{"    PID TTY      STAT   TIME COMMAND\n  812 pts/0    S+     0:00 "
+                             "grep qor2pc\n 4711 ?        Sl     1:02 wine qor2pc.exe\n",
+                             0};
+    };
+    EXPECT_EQ(run(m42), 0);
+    EXPECT_EQ(count("ERROR: please close qor2pc !\n\n"), 1);
+    sys.programs.erase("ps");
+
+    std::filesystem::remove(qor::site_path("/u/tarnu/obs1382.txt"));
+    std::filesystem::remove(qor::site_path("/u/tarnu/qorlib/obs.log"));
+    qor::append_file(qor::site_path("/u/tarnu/FILTER"), "Z 9"); // no final line end
+    sys.out.clear();
+    run("A001 Z 0.5 1 1 1 2000 0 0 1 1 1 f X\n", {"Grace Hopper"});
+    EXPECT_EQ(count("input observers: "), 1);
+    EXPECT_EQ(file("/u/tarnu/obs1382.txt"), "Grace Hopper\n");
+    EXPECT_EQ(sys.runs_of("fff").size(), 1u); // Z from the last line was loaded
+    EXPECT_EQ(file("/u/tarnu/qorlib/obs.log").substr(0, 29), "Tue Dec  8 21:05:00 UTC 2026\n");
+
+    sys.out.clear();
+    run(m42);
+    EXPECT_EQ(count("input observers: "), 0);
+    EXPECT_EQ(count("obs1382.txt: Grace Hopper\n"), 1);
+
+    for (auto [missing, text] :
+         {std::pair{"/u/tarnu/FILTER", "FILTER"}, {"/u/tarnu/RUN_NUMBER", "RUN_NUMBER"}}) {
+        std::filesystem::remove(qor::site_path(missing));
+        sys.out.clear();
+        EXPECT_EQ(run(m42), 0);
+        EXPECT_EQ(count(std::string("\n\tERROR: cannot found file: ") + text + "\n\n"), 1);
+        EXPECT_EQ(count(" 1: A001"), 0);
+    }
+}
+
+TEST_F(DriverTest, ExposureCycle) {
+    sys.db["variables.obsnum"] = "17";
+    write("/data/d17.ccd", "an old frame of the same name");
+    int fff_calls = 0;
+    sys.programs["fff"] = [&](const qor::Argv&) {
+        if (++fff_calls < 3) return qor::Captured{"camera busy", 1};
+        frame_due = sys.t + 1;
+        return qor::Captured{"", 0};
+    };
+    Driver d(qorobs_build, sys);
+    d.nsc = 64, d.nsr = 32;
+    EXPECT_FALSE(d.exposure(m42));
+    EXPECT_EQ(file("/u/tarnu/mokel/exp.dat"),
+              "17\nTR00OK0003\nA001\n05:35:17.3\n-05:23:28.\nM42\n64 32");
+    EXPECT_EQ(count("fff failed (1), trying again\n"), 2);
+    EXPECT_EQ(file("/data/d17.ccd"), "frame");
+    // 0.5 s gives 0 whole seconds: 5 s before the first look.
+    EXPECT_NE(std::find(sys.sleeps.begin(), sys.sleeps.end(), 5.0), sys.sleeps.end());
+    for (std::size_t i = 0; i < sys.runs.size(); ++i) {
+        auto name = qor::test::FakeSystem::base(sys.runs[i][0]);
+        double want = name == "fff" ? 30 : name == "newimage0" ? 60 : qor::default_time_limit();
+        EXPECT_EQ(sys.run_limits[i], want) << name;
+    }
+
+    sys.db["variables.obsnum"] = "error: no such key";
+    auto stop = d.exposure(m42);
+    ASSERT_TRUE(stop);
+    EXPECT_EQ(stop->message, "ERROR: no observation number from varshow variables obsnum\n");
+}
+
+TEST_F(DriverTest, SendpcPostsIntoTheNextSlotAndKeepsTheLastReply) {
+    daemon = false;
+    Driver d(qorobs_build, sys);
+    sys.db["qor.ss"] = "33";
+    sys.db["qor.pp"] = "20"; // two replies waiting by the first poll
+    sys.db["qor.p1"] = "21:05:01_first";
+    sys.db["qor.p2"] = "21:05:09_filt_done";
+    EXPECT_FALSE(d.sendpc("filt_R", 1));
+    EXPECT_EQ(sys.db["qor.s0"], "filt_R");
+    EXPECT_EQ(sys.db["qor.ss"], "03");
+    EXPECT_EQ(sys.db["qor.pp"], "00");
+    EXPECT_EQ(sys.out, "************* 21:05:09_filt_done\n");
+    EXPECT_EQ(sys.t, day(21, 5, 3)); // one second, then one poll
+
+    sys.db["qor.ss"] = "zz"; // no counter: the empty ring
+    sys.db["qor.pp"] = "10";
+    EXPECT_FALSE(d.sendpc("move_01:00:00.0_10:00:00", 0));
+    EXPECT_EQ(sys.db["qor.s1"], "move_01:00:00.0_10:00:00");
+    EXPECT_EQ(sys.db["qor.ss"], "10");
+}
+
+TEST_F(DriverTest, SendpcAsksTheOperatorAfterAFailureOrNoReply) {
+    const std::string prompt = "----------what can I do: quit, wait, re_do, ignore <cr=wait>  ";
+    Driver d(qorobs_build, sys);
+    int posts = 0;
+    answer = [&](const std::string&) {
+        return ++posts == 1 ? std::string("move_error:_bad_dec") : std::string("move_done");
+    };
+    sys.input = {"r"}; // re_do: posted again into the next slot, logged again
+    EXPECT_FALSE(d.sendpc("move_01:00:00.0_95:00:00", 1));
+    EXPECT_EQ(count(prompt), 1);
+    EXPECT_EQ(taken, std::vector<std::string>(2, "move_01:00:00.0_95:00:00"));
+    EXPECT_EQ(file("/u/tarnu/qorlib/obs.log"),
+              "move_01:00:00.0_95:00:00\nmove_01:00:00.0_95:00:00\n");
+
+    answer = [](const std::string&) { return "move_error:_bad_dec"; };
+    sys.input = {"q"};
+    auto stop = d.sendpc("move_01:00:00.0_95:00:00", 1);
+    ASSERT_TRUE(stop);
+    EXPECT_EQ(stop->status, 0);
+
+    // x asks again; wait waits a fresh 146 polls; with no reply the
+    // operator is asked again, and ignore goes on.
+    sys.out.clear();
+    sys.input = {"x", "wait", "i"};
+    double start = sys.t;
+    EXPECT_FALSE(d.sendpc("move_01:00:00.0_95:00:00", 1));
+    EXPECT_EQ(count(prompt), 3);
+    EXPECT_EQ(sys.t - start, 1 + 2 + 146 * 2);
+
+    // No reply, and a counter that is no counter is never taken as one.
+    daemon = false;
+    for (const char* garbage : {"1x", "", "45"}) {
+        sys.out.clear();
+        sys.db["qor.pp"] = garbage;
+        sys.input = {"i"};
+        start = sys.t;
+        EXPECT_FALSE(d.sendpc("filt_R", 1));
+        EXPECT_EQ(sys.out, prompt);
+        EXPECT_EQ(sys.t - start, 1 + 146 * 2) << garbage;
+    }
+}
+
+TEST_F(DriverTest, AMoveBeforeTheFirstFrameWaitsWhileTheTelescopeMoves) {
+    daemon = false;
+    Driver d(qorobs_build, sys);
+    double start = sys.t;
+    bool odd = false;
+    sys.on_sleep = [&] { // the slew counter changes until 700 s have passed
+        if (sys.t - start < 700) sys.db["qor.v1"] = status("21:05:07", (odd = !odd) ? "01" : "02");
+    };
+    sys.input = {"i"};
+    EXPECT_FALSE(d.sendpc("move_01:00:00.0_10:00:00", 0));
+    EXPECT_EQ(count("what can I do"), 1);
+    EXPECT_GT(sys.t - start, 700);
+
+    sys.out.clear();
+    start = sys.t;
+    sys.input = {"i"};
+    EXPECT_FALSE(d.sendpc("move_01:00:00.0_10:00:00", 1)); // a later frame: no extension
+    EXPECT_EQ(sys.t - start, 1 + 146 * 2);
+}
+
+// What each build does with a three-frame line that needs a filter change,
+// the telescope far from the line's position.
+struct BuildCase {
+    const Build* build;
+    int filter_commands;
+    int pointing_checks;
+    qor::Argv daemon_args;
+};
+
+void PrintTo(const BuildCase& c, std::ostream* os) {
+    *os << c.build->name;
+}
+
+struct Builds : DriverTest, ::testing::WithParamInterface<BuildCase> {};
+
+TEST_P(Builds, EachDifferenceAsItsRowSays) {
+    const BuildCase& c = GetParam();
+    sys.db["qor.v1"] = status("21:05:07").replace(20, 10, "12:00:00.0");
+    run("A001 R 0.5 3 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M42\n", {}, *c.build);
+    long filters = std::count(taken.begin(), taken.end(), "filt_R");
+    EXPECT_EQ(filters, c.filter_commands);
+    EXPECT_EQ(count("-----------900\n"), c.pointing_checks);
+    EXPECT_EQ(static_cast<long>(taken.size()) - filters, c.pointing_checks);
+    if (taken.size() > static_cast<std::size_t>(filters) + 1) {
+        EXPECT_NE(taken.end()[-1], taken.end()[-2]); // dithered
+    }
+    EXPECT_EQ(sys.runs_of("fff").size(), 3u);
+    qor::Argv daemon{qor::tool_path("telelink")};
+    daemon.insert(daemon.end(), c.daemon_args.begin(), c.daemon_args.end());
+    EXPECT_EQ(sys.backgrounds.front(), daemon);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Driver, Builds,
+    ::testing::Values(BuildCase{&qorobs_build, 1, 3, {}}, BuildCase{&qorobs9_build, 1, 3, {"1"}},
+                      BuildCase{&qorobs1_build, 1, 1, {}}, BuildCase{&qorobs0_build, 0, 3, {}},
+                      BuildCase{&qorobs10_build, 0, 1, {}}, BuildCase{&qorobs00_build, 0, 0, {}}),
+    [](const auto& info) { return std::string(info.param.build->name); });
