@@ -2,6 +2,8 @@
 // FITS writer (cfitsio) for the tests.
 #pragma once
 
+#include "scratch.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fitsio.h>
@@ -13,14 +15,10 @@
 
 namespace pgctest {
 
-struct Scratch {
-    std::filesystem::path dir;
-    Scratch() {
-        std::string t = (std::filesystem::temp_directory_path() / "pgcXXXXXX").string();
-        dir = mkdtemp(t.data());
-    }
-    ~Scratch() { std::filesystem::remove_all(dir); }
-    std::string path(const std::string& name) const { return (dir / name).string(); }
+// The project's scratch folder, with its path at hand as dir.
+struct Scratch : qor::test::Scratch {
+    const std::filesystem::path& dir = qor::test::Scratch::dir();
+    Scratch() : qor::test::Scratch("pgc") {}
 };
 
 inline std::string slurp(const std::string& path) {
