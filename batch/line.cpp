@@ -1,6 +1,7 @@
 #include "line.h"
 
 #include "coords.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -29,15 +30,6 @@ bool plain_decimal(std::string_view s) {
 
 double number(std::string_view s) {
     return std::strtod(std::string(s).c_str(), nullptr);
-}
-
-// Leading integer as %d reads it; nothing when the text does not start with one.
-std::optional<long> leading_int(std::string_view s) {
-    std::string text(s.substr(0, 32));
-    char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (end == text.c_str()) return std::nullopt;
-    return std::clamp(v, -1000000000L, 1000000000L);
 }
 
 // Index of the fourth blank among the first 20 characters, else 20: where
@@ -103,22 +95,6 @@ std::string quoted(std::string_view s) {
 }
 
 } // namespace
-
-FilterTable parse_filter_table(std::string_view text) {
-    FilterTable table;
-    std::size_t pos = 0;
-    while (pos < text.size() && table.entries.size() < max_filters) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (line.empty() || space(line[0])) continue;
-        if (auto n = leading_int(line.substr(1))) {
-            table.entries.push_back({line[0], static_cast<int>(*n)});
-        }
-    }
-    return table;
-}
 
 const char* field_name(int field) {
     static const char* names[] = {"line",          "line code",        "filter",
@@ -211,8 +187,8 @@ Setup setpar(std::string_view line) {
     const char* speed = f[12][0] == 'f' ? "Fast" : f[12][0] == 'm' ? "Medium" : "Slow";
     s.fff_dat = head + f[7] + "\n" + f[8] + "\n" + f[9] + "\n" + f[10] + "\n" +
                 (f[11][0] == '1' ? "0" : "2") + "\n" + speed + "\n" + f[13] + "\n";
-    if (auto n = leading_int(f[9])) s.nsc = static_cast<int>(*n);
-    if (auto n = leading_int(f[10])) s.nsr = static_cast<int>(*n);
+    if (auto n = qor::read_int(f[9])) s.nsc = *n;
+    if (auto n = qor::read_int(f[10])) s.nsr = *n;
     return s;
 }
 
@@ -221,9 +197,9 @@ std::optional<FilterFrames> getfiltframe(std::string_view line, const FilterTabl
     auto f = words_of(line);
     f.resize(std::max<std::size_t>(f.size(), 4));
     FilterFrames r;
-    r.frames = static_cast<int>(leading_int(f[3]).value_or(0));
+    r.frames = qor::read_int(f[3]).value_or(0);
     const std::string& field = f[1];
-    int wanted = field.size() > 1 ? static_cast<int>(leading_int(field).value_or(0)) : 0;
+    int wanted = field.size() > 1 ? qor::read_int(field).value_or(0) : 0;
     bool found = false;
     for (const auto& e : table.entries) {
         if (wanted != 0 ? e.number == wanted : !field.empty() && e.letter == field[0]) {
@@ -241,9 +217,7 @@ std::optional<FilterFrames> getfiltframe(std::string_view line, const FilterTabl
 
 std::optional<int> beam_filter(std::string_view status_line) {
     if (status_line.size() < 60) return std::nullopt;
-    auto n = leading_int(status_line.substr(56, 4));
-    if (!n) return std::nullopt;
-    return static_cast<int>(*n);
+    return qor::read_int(status_line.substr(56, 4));
 }
 
 Pointing getradec(std::string_view line, int q, float a_ep) {

@@ -13,6 +13,8 @@
 // telescope somewhere else. batchcheck runs the same routines.
 #pragma once
 
+#include "filters.h"
+
 #include <array>
 #include <optional>
 #include <string>
@@ -21,17 +23,8 @@
 
 namespace qobs {
 
-// /u/tarnu/FILTER: a filter letter, white space and the filter number the
-// telescope reports, a line each; at most 30 entries are used.
-struct FilterTable {
-    struct Entry {
-        char letter;
-        int number;
-    };
-    std::vector<Entry> entries;
-};
-inline constexpr std::size_t max_filters = 30;
-FilterTable parse_filter_table(std::string_view text);
+using qor::FilterTable;
+using qor::parse_filter_table;
 
 // A field that would stop the run, and why.
 struct LineFault {

@@ -4,6 +4,7 @@
 #include "framing.h"
 #include "real_host.h"
 #include "site.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -30,7 +31,7 @@ int Daemon::start(const std::vector<std::string>& args) {
     if (args.size() > 1) {
         host_.print(build_.banner);
         host_.print(build_.usage);
-        mode_ = read_int(args[1]).value_or(0);
+        mode_ = qor::read_int(args[1]).value_or(0);
     }
     if (!build_.port.chmod_each_open) chmod_port();
     host_.end_other_instances(build_.instances);

@@ -3,6 +3,7 @@
 #include "framing.h"
 #include "ring.h"
 #include "site.h"
+#include "text.h"
 
 namespace qlink {
 
@@ -26,7 +27,7 @@ std::string varshow_text(qor::System& sys, const char* group, const char* name) 
 } // namespace
 
 std::optional<int> JobTracker::tool_int(const char* group, const char* name) {
-    return read_int(varshow_text(sys_, group, name));
+    return qor::read_int(varshow_text(sys_, group, name));
 }
 
 void JobTracker::read_obsnum() {
@@ -54,7 +55,7 @@ void JobTracker::track(std::string_view phase, std::string_view v1, const Expo& 
         // The filter number stands alone at 56-59, as telescope.txt shows it;
         // the characters after it are other fields.
         if (v1.size() > 56) {
-            if (auto f = read_int(v1.substr(56, 4))) filter = *f > 9999 ? 0 : *f;
+            if (auto f = qor::read_int(v1.substr(56, 4))) filter = *f > 9999 ? 0 : *f;
         }
         if (job == 1) {
             checkname(v1, expo.vv);
@@ -75,7 +76,7 @@ void JobTracker::checkname(std::string_view v1, int vv) {
     for (const auto& line :
          lines_of(sys_.read_file(qor::site_path("/u/tarnu/FILTER")).value_or(""))) {
         if (line.size() < 3) continue;
-        auto n = read_int(std::string_view(line).substr(2, 77));
+        auto n = qor::read_int(std::string_view(line).substr(2, 77));
         if (n && *n == filter) {
             letter = line[0];
             break;

@@ -1,6 +1,7 @@
 #include "status.h"
 
-#include <climits>
+#include "text.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -16,23 +17,6 @@ int checkv1(std::string_view record) {
     return bad;
 }
 
-std::optional<int> read_int(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    if (i >= text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
-    long long v = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        v = v * 10 + (text[i] - '0');
-        if (v > INT_MAX) v = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative) v = -v;
-    if (v > INT_MAX) return INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
-    return static_cast<int>(v);
-}
-
 namespace {
 
 std::string_view field(std::string_view s, std::size_t pos, std::size_t len) {
@@ -41,7 +25,7 @@ std::string_view field(std::string_view s, std::size_t pos, std::size_t len) {
 }
 
 int two_digits(std::string_view s, std::size_t pos) {
-    return read_int(field(s, pos, 2)).value_or(0);
+    return qor::read_int(field(s, pos, 2)).value_or(0);
 }
 
 std::string eight(int value) {

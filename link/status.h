@@ -11,10 +11,6 @@ namespace qlink {
 // not in place; 0 means a status record.
 int checkv1(std::string_view record);
 
-// The first decimal integer of a text (leading white space and a sign
-// allowed), as scanf's "%d" reads it; saturates instead of overflowing.
-std::optional<int> read_int(std::string_view text);
-
 // What the exposure-phase computation keeps between records.
 struct Expo {
     float tems = 0;

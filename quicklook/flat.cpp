@@ -7,11 +7,12 @@
 #include "peek.h"
 
 #include "files.h"
+#include "filters.h"
 #include "reduce.h"
 #include "site.h"
+#include "text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -33,25 +34,17 @@ File open(const std::string& path, const char* mode) {
     return File(std::fopen(path.c_str(), mode));
 }
 
-// The integer "%d" reads at the start of text, if any.
-bool scan_int(const char* text, long& value) {
-    char* end = nullptr;
-    value = std::strtol(text, &end, 10);
-    return end != text;
-}
-
 // The number of the filter in the beam: exp.dat's second line from its
 // seventh character on; each line is read at most 29 characters at a time.
-bool filter_number(long& number) {
+std::optional<int> filter_number() {
     File f = open(qor::tool_path("exp.dat"), "r");
-    if (!f) return false;
+    if (!f) return std::nullopt;
     char line[30] = "";
     if (!std::fgets(line, sizeof line, f.get()) || !std::fgets(line, sizeof line, f.get()))
-        return false;
-    return std::strlen(line) > 6 && scan_int(line + 6, number);
+        return std::nullopt;
+    if (std::strlen(line) <= 6) return std::nullopt;
+    return qor::read_int(line + 6);
 }
-
-constexpr int max_filters = 30;
 
 // Chunks of the flat read at a time: it is divided in as it comes.
 constexpr long flat_chunk = 1 << 19;
@@ -59,29 +52,10 @@ constexpr long flat_chunk = 1 << 19;
 } // namespace
 
 char color() {
-    long number = 0;
-    if (!filter_number(number)) return 0;
+    auto number = filter_number();
     auto table = qor::read_file(qor::site_path("/u/tarnu/FILTER"));
-    if (!table) return 0;
-    // Entries as "%c %d\n" reads them: any one character, then a number,
-    // blanks and line ends skipped around it.
-    const std::string& t = *table;
-    std::size_t at = 0;
-    auto skip_blanks = [&] {
-        while (at < t.size() && std::isspace(static_cast<unsigned char>(t[at]))) ++at;
-    };
-    for (int entries = 0; entries < max_filters && at < t.size(); ++entries) {
-        const char letter = t[at++];
-        skip_blanks();
-        const char* from = t.c_str() + at;
-        char* end = nullptr;
-        const long n = std::strtol(from, &end, 10);
-        const bool has_number = end != from;
-        at += static_cast<std::size_t>(end - from);
-        if (has_number) skip_blanks();
-        if (has_number && n == number) return letter;
-    }
-    return 0;
+    if (!number || !table) return 0;
+    return qor::parse_filter_table(*table).letter_of(*number).value_or(0);
 }
 
 std::string flatfile() {

@@ -1,8 +1,10 @@
 #include "sitefiles.h"
 
+#include "filters.h"
+#include "text.h"
+
 #include <algorithm>
 #include <cctype>
-#include <climits>
 
 namespace qstatus {
 
@@ -32,25 +34,10 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-// A decimal integer at the start of s (blanks before it allowed); rest gets
-// what follows it.
-std::optional<int> leading_int(std::string_view s, std::string_view* rest = nullptr) {
-    std::size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-    bool negative = i < s.size() && s[i] == '-';
-    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
-    if (i >= s.size() || !digit(s[i])) return std::nullopt;
-    long long v = 0;
-    for (; i < s.size() && digit(s[i]); ++i)
-        v = std::min<long long>(v * 10 + (s[i] - '0'), INT_MAX);
-    if (rest) *rest = s.substr(i);
-    return static_cast<int>(negative ? -v : v);
-}
-
 // The whole text is one integer (blanks around it allowed).
 std::optional<int> whole_int(std::string_view s) {
     std::string_view rest;
-    auto v = leading_int(s, &rest);
+    auto v = qor::read_int(s, &rest);
     if (!v || !trim(rest).empty()) return std::nullopt;
     return v;
 }
@@ -163,7 +150,7 @@ std::optional<Job> parse_job(std::string_view text) {
     if (!complete_lines(text, lines) || lines.size() < 6 || lines.size() > 7) return std::nullopt;
     Job j;
     std::string_view rest;
-    auto frame = leading_int(lines[0], &rest);
+    auto frame = qor::read_int(lines[0], &rest);
     if (!frame || (!rest.empty() && rest[0] != ' ')) return std::nullopt;
     j.frame = *frame;
     j.note = trim(rest);
@@ -174,7 +161,7 @@ std::optional<Job> parse_job(std::string_view text) {
     j.filter = trim(lines[n - 3]);
     auto t = whole_int(lines[n - 2]);
     std::string_view size = lines[n - 1], after;
-    auto rows = leading_int(size, &after);
+    auto rows = qor::read_int(size, &after);
     if (!t || !rows || after.substr(0, 3) != " x " || !whole_int(after.substr(3)) ||
         j.filter.empty())
         return std::nullopt;
@@ -261,16 +248,7 @@ std::vector<std::string> last_lines(std::string_view text, std::size_t n, bool c
 }
 
 std::optional<char> filter_letter(std::string_view filter_table, int number) {
-    std::vector<std::string_view> lines;
-    std::string table(filter_table);
-    if (table.empty() || table.back() != '\n') table += '\n';
-    complete_lines(table, lines);
-    for (auto line : lines) {
-        if (line.size() < 2 || std::isspace(static_cast<unsigned char>(line[0]))) continue;
-        auto n = leading_int(line.substr(1));
-        if (n && *n == number) return line[0];
-    }
-    return std::nullopt;
+    return qor::parse_filter_table(filter_table).letter_of(number);
 }
 
 const char* image_type(std::string_view b) {

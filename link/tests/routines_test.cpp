@@ -82,5 +82,4 @@ TEST(Status, SeparatorsPhaseTextAndFiles) {
                                                      "+12:34:56.\n70:00:00.0\nABCD EF 0003\n"
                                                      "XYZ1234\n-110.05\nP\n");
     EXPECT_EQ(telescope_text("21:05:07.4abc", 0, 0, "P"), "21:05:07.4\nabc\n0000.00\nP\n");
-    EXPECT_EQ(read_int("99999999999999"), INT_MAX);
 }
