@@ -9,19 +9,29 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <thread>
+#include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
-// A long sleep started under the given program name and site root.
+// A long sleep started under the given program name and site root;
+// returns once it runs under that name: the pipe closes at the exec.
 pid_t spawn(const std::string& program, const std::string& root) {
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0) return -1;
     pid_t pid = fork();
     if (pid == 0) {
+        close(ready[0]);
         setenv("QOR_ROOT", root.c_str(), 1);
         execl(program.c_str(), program.c_str(), "30", static_cast<char*>(nullptr));
         _exit(127);
     }
+    close(ready[1]);
+    char c;
+    while (read(ready[0], &c, 1) < 0 && errno == EINTR) {
+    }
+    close(ready[0]);
     return pid;
 }
 
@@ -48,7 +58,6 @@ TEST(Instance, EndsOnlyOwnSiteInstancesOfTheBuildsNames) {
     pid_t own66 = spawn(s66, root);
     std::vector<pid_t> spared{spawn(telelink, dir / "other"), spawn(s66, dir / "other"),
                               spawn("/bin/sleep", root)};
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // let them exec
     qlink::end_other_instances(qlink::telelink_build.instances);
     for (pid_t p : family) EXPECT_TRUE(ended(p));
     EXPECT_EQ(waitpid(own66, nullptr, WNOHANG), 0);
