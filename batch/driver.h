@@ -108,7 +108,13 @@ class Driver {
     void check_pp(const qor::Counter& read);
     bool wiped(char posted, const std::string& command);
     void say_link(const std::string& command, std::string& said);
-    std::optional<std::string> answer_to(const qor::Counter& pp, double posted,
+    struct Posting {
+        double at;       // monotonic
+        double earliest; // the earliest wall-clock reading of that moment seen
+        void see(qor::System& sys);
+    };
+    qor::Counter counter_to_post_on();
+    std::optional<std::string> answer_to(const qor::Counter& pp, Posting& posting,
                                          std::set<std::string>& said);
 
     Step read_obsnum(std::string& text);
