@@ -134,17 +134,25 @@ void Driver::say_link(const std::string& command, std::string& said) {
     sys_.print("waiting for the reply to " + command + ": " + state + "\n");
 }
 
-// The replies that answer a command posted at the monotonic moment posted:
-// those the counter announces, in ring order, whose stamp is not earlier
-// than the posting. A slot without a stamp holds no reply (a fresh
-// database's placeholder); a reply stamped earlier answered something else
-// (an earlier run's command, a command posted again). Each is said once.
-// When no announced slot answers, the other slots are looked at too: a
-// counter overwritten by a third hand must not hide the reply.
-std::optional<std::string> Driver::answer_to(const qor::Counter& pp, double posted,
+// The moment of a posting, kept on the monotonic clock together with the
+// earliest the wall clock has read for it since: the daemon stamps a reply
+// with the wall clock as it ran then, and a clock stepped back and forward
+// again meanwhile must not make a true reply look older than the command.
+void Driver::Posting::see(qor::System& sys) {
+    earliest = std::min(earliest, sys.now() - (sys.monotonic() - at));
+}
+
+// The replies that answer the posting: those the counter announces, in ring
+// order, whose stamp is not earlier than the posting. A slot without a
+// stamp holds no reply (a fresh database's placeholder); a reply stamped
+// earlier answered something else (an earlier run's command, a command
+// posted again). Each is said once. When no announced slot answers, the
+// other slots are looked at too: a counter overwritten by a third hand
+// must not hide the reply.
+std::optional<std::string> Driver::answer_to(const qor::Counter& pp, Posting& posting,
                                              std::set<std::string>& said) {
-    double moment = sys_.now() - (sys_.monotonic() - posted); // on the wall clock as it now runs
-    int at = clock_seconds(qor::clock_text(static_cast<std::time_t>(std::floor(moment))));
+    posting.see(sys_);
+    int at = clock_seconds(qor::clock_text(static_cast<std::time_t>(std::floor(posting.earliest))));
     auto read = [&](char slot, bool quiet) -> std::optional<std::string> {
         std::string text = reply_text(mailbox_.show(qor::slot_key('p', slot), 80));
         auto stamp = reply_stamp(text);
@@ -171,16 +179,34 @@ std::optional<std::string> Driver::answer_to(const qor::Counter& pp, double post
     return reply;
 }
 
+// ss before a posting. A camera database that does not answer (a hung
+// tool, ended at its limit) is asked again; one that still does not is
+// taken to hold what this run last left there, the daemon having taken the
+// last command: never "00", which would post into a slot the daemon has
+// already taken and sets back.
+qor::Counter Driver::counter_to_post_on() {
+    auto read = mailbox_.counter("ss");
+    for (int tries = 1; !read && tries < 3; ++tries) {
+        sys_.sleep(2);
+        read = mailbox_.counter("ss");
+    }
+    if (read) {
+        check_ss(*read);
+        return *read;
+    }
+    qor::Counter last = ss_written_.value_or(qor::Counter{});
+    sys_.print("mailbox counter ss unreadable: posting after slot s" + std::string(1, last.posted) +
+               ", this run's last\n");
+    return {last.posted, last.posted};
+}
+
 Step Driver::sendpc(const std::string& command, int flag) {
     std::string link; // what the daemon said of the line, said here once
     for (;;) { // posting; re_do and a command set back come here again
         write2log(command);
-        // A counter that does not read is the empty ring, as the driver left it.
-        auto read = mailbox_.counter("ss");
-        if (read) check_ss(*read);
-        qor::Counter ss = read.value_or(qor::Counter{});
+        qor::Counter ss = counter_to_post_on();
         char n = qor::successor(ss.posted);
-        double posted = sys_.monotonic();
+        Posting posting{sys_.monotonic(), sys_.now()};
         mailbox_.set(qor::slot_key('s', n), qor::key_word(command));
         ss_written_ = qor::Counter{n, ss.taken};
         mailbox_.set_counter("ss", *ss_written_);
@@ -198,6 +224,7 @@ Step Driver::sendpc(const std::string& command, int flag) {
                 }
                 answer = ask_operator();
             } else {
+                posting.see(sys_);
                 say_link(command, link);
                 if (wiped(n, command)) {
                     repost = true;
@@ -209,7 +236,7 @@ Step Driver::sendpc(const std::string& command, int flag) {
                 if (!pp) continue;
                 check_pp(*pp);
                 if (!pp->pending()) continue;
-                auto reply = answer_to(*pp, posted, said);
+                auto reply = answer_to(*pp, posting, said);
                 mailbox_.set_counter("pp", {});
                 if (!reply) continue;
                 sys_.print("************* " + *reply + "\n");
