@@ -6,9 +6,9 @@
 #include "status_site.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sys/stat.h>
@@ -22,7 +22,7 @@ namespace {
 
 // One chromium session through chromedriver; the site's end stops both.
 struct Browser {
-    std::unique_ptr<httplib::Client> driver;
+    int driver = 0; // chromedriver's port
     std::string session, error;
 
     explicit Browser(TempSite& site) {
@@ -41,8 +41,7 @@ struct Browser {
                     qor::read_file(out).value_or("");
             return;
         }
-        driver = std::make_unique<httplib::Client>("127.0.0.1", std::stoi(port[1]));
-        driver->set_read_timeout(90, 0);
+        driver = std::stoi(port[1]);
         json args = {"--headless",
                      "--no-sandbox",
                      "--disable-gpu",
@@ -60,12 +59,12 @@ struct Browser {
         error = v.dump();
     }
     ~Browser() {
-        if (!session.empty()) driver->Delete(session);
+        if (!session.empty()) http(driver, "DELETE", session, "", "", 90);
     }
     json call(const std::string& path, const json& body) {
-        auto r = body.is_null() ? driver->Get(path)
-                                : driver->Post(path, body.dump(), "application/json");
-        json answer = json::parse(r ? r->body : "", nullptr, false);
+        Answer r = body.is_null() ? http(driver, "GET", path, "", "", 90)
+                                  : http(driver, "POST", path, body.dump(), "", 90);
+        json answer = json::parse(r.body, nullptr, false);
         return answer.contains("value") ? answer["value"] : json();
     }
     json script(const std::string& body, json args = json::array()) {
