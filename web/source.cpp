@@ -35,9 +35,10 @@ struct Loaded {
 
 // Reads a regular file, at most max_bytes of it: the whole file, or with
 // tail set its last max_bytes. A file larger than that without tail, a FIFO
-// or a device put where a status file belongs, gives nothing.
+// or a device put where a status file belongs, gives nothing; so does a
+// symbolic link, which could show the page any file the account can read.
 std::optional<Loaded> load(const std::string& path, std::size_t max_bytes, bool tail = false) {
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return std::nullopt;
     struct Closer {
         int fd;
@@ -244,7 +245,8 @@ StatusSource::Frames StatusSource::frames(std::time_t now) {
         if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
             continue;
         struct stat fs {};
-        if (fstatat(dirfd(d), e->d_name, &fs, 0) != 0 || !S_ISREG(fs.st_mode)) continue;
+        if (fstatat(dirfd(d), e->d_name, &fs, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(fs.st_mode))
+            continue;
         if (fs.st_mtim.tv_sec < since) continue;
         ++f.tonight;
         if (std::tie(fs.st_mtim.tv_sec, fs.st_mtim.tv_nsec) >=
@@ -277,7 +279,7 @@ std::shared_ptr<const Image> StatusSource::pick_preview() {
     std::vector<Candidate> found;
     for (auto name : names) {
         Candidate c{status_file(name), {}};
-        if (stat(c.path.c_str(), &c.st) == 0 && S_ISREG(c.st.st_mode)) found.push_back(c);
+        if (lstat(c.path.c_str(), &c.st) == 0 && S_ISREG(c.st.st_mode)) found.push_back(c);
     }
     std::stable_sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
         return std::tie(a.st.st_mtim.tv_sec, a.st.st_mtim.tv_nsec) >

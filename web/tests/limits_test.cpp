@@ -186,6 +186,36 @@ TEST_F(StatusLimits, OnlyRequestsForItsOwnHostGetAnswers) {
     EXPECT_EQ(c.received.find("telescope"), std::string::npos);
 }
 
+TEST_F(StatusLimits, FilesReplacedBySymbolicLinksAreNotRead) {
+    // Links put where the page's files belong, to files outside the site's
+    // status folders.
+    const std::string secret = site.root() + "/secret";
+    std::filesystem::create_directories(secret);
+    auto status = [&](const std::string& name) { return site.path("/u/tarnu/status/" + name); };
+    const std::vector<std::pair<std::string, std::string>> links = {
+        {status("lastimage.txt"), [] {
+             std::string cards = "/data/d9.ccd\n";
+             for (int i = 0; i < 8; ++i) cards += "SSSSSSSS= 1\n";
+             return cards;
+         }()},
+        {site.path("/u/tarnu/qorlib/obs.log"), "SECRET log line\n"},
+        {status("nowjob.txt"), "A001 V 30 3 SECRET\n"},
+        {status("last2.jpg"), qor::read_file(status("last2.jpg")).value()},
+        {site.path("/data/d9.ccd"), "frame"},
+    };
+    for (const auto& [path, text] : links) {
+        std::string target = secret + "/" + std::filesystem::path(path).filename().string();
+        qor::replace_file(target, text);
+        std::filesystem::remove(path);
+        std::filesystem::create_symlink(target, path);
+    }
+    std::string facts = http(port, "GET", "/status.json").body;
+    EXPECT_EQ(facts.find("SECRET"), std::string::npos) << facts;
+    EXPECT_EQ(facts.find("SSSS"), std::string::npos) << facts;
+    EXPECT_EQ(facts.find("d9.ccd"), std::string::npos) << facts;
+    EXPECT_EQ(http(port, "GET", "/preview").status, 404);
+}
+
 TEST_F(StatusLimits, TwentyPagesPollingAtOnceAreAllAnswered) {
     // The short check of many observers; bench/bench_status measures it for a
     // minute with fifty.
