@@ -152,7 +152,12 @@ std::string StatusSource::collect(std::time_t now) {
     facts["telescope"] = tel;
     facts["exposure"] = expo;
 
+    // The link removes job.txt when the camera is idle again: between
+    // exposures there is no frame being taken, and nothing is wrong.
     Json job = unavailable();
+    struct stat job_st {};
+    job["idle"] = lstat(status_file("job.txt").c_str(), &job_st) != 0 && errno == ENOENT &&
+                  expo["available"] == true && expo["phase"] == phase_name(Phase::idle);
     if (auto f = load(status_file("job.txt"), 4096)) {
         if (auto j = parse_job(f->text)) {
             job = {{"available", true},   {"frame", j->frame},         {"note", j->note},
@@ -184,6 +189,7 @@ std::string StatusSource::collect(std::time_t now) {
                 batch["frames_done"] = p->frames_done;
                 batch["frames_pending"] = p->frames_pending;
                 batch["next_line"] = p->next_line ? Json(*p->next_line) : Json();
+                batch["finished"] = p->pending == 0 && p->done > 0;
             }
         }
     }
@@ -197,17 +203,30 @@ std::string StatusSource::collect(std::time_t now) {
                                    : unavailable();
 
     Json last = unavailable();
+    std::optional<LastImage> described;
+    struct timespec described_at {};
     if (auto f = load(status_file("lastimage.txt"), 8192)) {
-        if (auto l = parse_lastimage(f->text))
-            last = {{"available", true}, {"frame", l->frame}, {"cards", l->cards}};
+        if ((described = parse_lastimage(f->text))) {
+            last = {{"available", true}, {"frame", described->frame}, {"cards", described->cards}};
+            described_at = f->mtime;
+        }
     }
     facts["lastimage"] = last;
 
-    auto image = pick_preview();
-    facts["preview"] = image ? Json{{"available", true},
-                                    {"url", "/preview?v=" + image->version},
-                                    {"type", image->type}}
-                             : unavailable();
+    // ccdpeek writes lastimage.txt first and the previews after it: a
+    // preview older than that file is still the previous frame's.
+    Json preview = unavailable();
+    if (auto image = pick_preview()) {
+        preview = {{"available", true}, {"url", "/preview?v=" + image->version}, {"type", image->type}};
+        std::optional<std::string> of;
+        if (described && std::tie(image->mtime.tv_sec, image->mtime.tv_nsec) >=
+                             std::tie(described_at.tv_sec, described_at.tv_nsec))
+            of = described->frame;
+        preview["frame"] = of ? Json(*of) : Json();
+        preview["newer"] = fr.available && !fr.latest.empty() && fr.latest != of ? Json(fr.latest)
+                                                                                  : Json();
+    }
+    facts["preview"] = preview;
 
     Json log = unavailable();
     if (auto f = load(qor::site_path("/u/tarnu/qorlib/obs.log"), 16384, true)) {
@@ -298,6 +317,7 @@ std::shared_ptr<const Image> StatusSource::pick_preview() {
         char version[32];
         std::snprintf(version, sizeof version, "%zx", std::hash<std::string>{}(key));
         image->version = version;
+        image->mtime = c.st.st_mtim;
         image_ = image;
         image_key_ = key;
         return image_;

@@ -117,6 +117,12 @@ TEST(StatusPage, ShowsTheSimulatedNightLiveInABrowser) {
     const std::string width = "return document.getElementById('preview-img').naturalWidth;";
     EXPECT_TRUE(TempSite::wait_for([&] { return browser.script(width) == 512; }, 20s));
     EXPECT_EQ(browser.text("preview-frame"), "d1.ccd");
+    EXPECT_EQ(browser.text("preview-of"), "d1.ccd");
+    // The preview is shown at its own 512 pixels where the window allows.
+    EXPECT_EQ(browser.script("return document.getElementById('preview-img').clientWidth;"), 512);
+    // One 24-hour clock on the page, as the site's time is.
+    EXPECT_TRUE(std::regex_match(browser.text("updated"), std::regex("[0-2][0-9]:[0-5][0-9]:[0-5][0-9]")))
+        << browser.text("updated");
     EXPECT_EQ(browser.text("line-text"), evil);
     EXPECT_EQ(browser.script("return [document.scripts.length, typeof window.pwned, "
                              "document.images.length];"),
@@ -138,8 +144,16 @@ TEST(StatusPage, ShowsTheSimulatedNightLiveInABrowser) {
                       site.capture({"base64", "-d", site.root() + "/shot.b64"}, 1 << 24).out);
 
     EXPECT_TRUE(browser.wait_text("phase", [](auto& t) { return t == "idle"; }));
+    // Between exposures no frame is being taken, and that is no alarm.
+    EXPECT_TRUE(browser.wait_text("job-idle", [](auto& t) { return !t.empty(); }));
+    EXPECT_EQ(browser.script("return document.querySelector('#job .na').hidden;"), true);
     EXPECT_TRUE(browser.wait_text("frames-tonight", [](auto& t) { return starts(t, "1 since"); }));
     EXPECT_EQ(browser.text("frames-latest"), "d" + obsnum + ".ccd");
+    // ccdpeek, started by the link, makes the new frame's preview; until
+    // then the page marks the one shown as older.
+    EXPECT_TRUE(browser.wait_text("preview-of", [&](auto& t) { return t == "d" + obsnum + ".ccd"; }))
+        << browser.text("preview-of") << " " << browser.text("preview-newer");
+    EXPECT_EQ(browser.text("preview-newer"), "");
 
     // The driver marks the line done and begins the next.
     qor::replace_file(batch, "v   A000 V 30 2 x M42\nv   " + evil + "\n" + next + "\n");
@@ -148,6 +162,11 @@ TEST(StatusPage, ShowsTheSimulatedNightLiveInABrowser) {
     EXPECT_TRUE(browser.wait_text("batch-done", [](auto& t) { return t == "2"; }));
     EXPECT_TRUE(browser.wait_text("line-object", [](auto& t) { return t == "M1"; }));
     EXPECT_TRUE(browser.wait_text("log-lines", [&](auto& t) { return t.ends_with(next); }));
+    // After the last line nowjob.txt still holds it: the page says the
+    // batch is finished instead.
+    qor::replace_file(batch, "v   A000 V 30 2 x M42\nv   " + evil + "\nv   " + next + "\n");
+    EXPECT_TRUE(browser.wait_text("line-finished", [](auto& t) { return !t.empty(); }));
+    EXPECT_EQ(browser.text("line-object"), "");
 
     // The link stops: once its last record is older than 30 s the page says so.
     EXPECT_EQ(browser.text("stale"), "");
