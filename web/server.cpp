@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <microhttpd.h>
 #include <mutex>
@@ -67,9 +68,11 @@ struct Server::Impl {
     int port = 0;
     std::set<std::string> hosts; // lower case, each with ":port"
 
-    // Connections that have not yet sent their whole head: their socket and
-    // the moment they must have. The watchman shuts the socket of one that
-    // is late, and the library then closes the connection.
+    // Connections that have not yet sent their whole head: a descriptor of
+    // their socket of our own (so that its number can never be another
+    // socket's by the time we use it) and the moment they must have. The
+    // watchman shuts the socket of one that is late, and the library, seeing
+    // it end, closes the connection.
     struct Pending {
         int fd;
         Clock::time_point deadline;
@@ -92,25 +95,29 @@ struct Server::Impl {
                     ++it;
                     continue;
                 }
-                // The library still owns the socket: it closes it only after
-                // telling us (notify below, under this same lock).
                 shutdown(it->second.fd, SHUT_RDWR);
+                close(it->second.fd);
                 it = pending.erase(it);
             }
         }
     }
 
+    void head_in(MHD_Connection* c) {
+        std::lock_guard lock(mutex);
+        if (auto it = pending.find(c); it != pending.end()) {
+            close(it->second.fd);
+            pending.erase(it);
+        }
+    }
+
     static void notify(void* cls, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code) {
         auto* self = static_cast<Impl*>(cls);
+        if (code != MHD_CONNECTION_NOTIFY_STARTED) return self->head_in(c);
+        const auto* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const int fd = info != nullptr ? fcntl(info->connect_fd, F_DUPFD_CLOEXEC, 0) : -1;
+        if (fd < 0) return; // no time limit but the library's idle one
         std::lock_guard lock(self->mutex);
-        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-            const auto* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
-            if (info != nullptr)
-                self->pending[c] = {info->connect_fd,
-                                    Clock::now() + std::chrono::seconds(self->limits.head_seconds)};
-        } else {
-            self->pending.erase(c);
-        }
+        self->pending[c] = {fd, Clock::now() + std::chrono::seconds(self->limits.head_seconds)};
     }
 
     // Paths are compared as sent: nothing is decoded, so no escape can turn
@@ -177,10 +184,7 @@ struct Server::Impl {
     static MHD_Result access(void* cls, MHD_Connection* c, const char* url, const char* method,
                              const char* version, const char*, size_t*, void**) {
         auto* self = static_cast<Impl*>(cls);
-        {
-            std::lock_guard lock(self->mutex);
-            self->pending.erase(c); // the head is in
-        }
+        self->head_in(c);
         if (head_size(c, url, method, version) > self->limits.head_bytes) return refuse(c, 431);
         // Answered before any body is read, which the library then drops
         // with the connection.
@@ -285,6 +289,8 @@ void Server::stop() {
     }
     s.wake.notify_all();
     if (s.watchman.joinable()) s.watchman.join();
+    for (auto& [c, p] : s.pending) close(p.fd);
+    s.pending.clear();
 }
 
 } // namespace qstatus
