@@ -76,7 +76,8 @@ int build(const std::string& path) {
     if (!std::isfinite(level) || level <= 0) {
         char text[64];
         std::snprintf(text, sizeof text, "%f", static_cast<double>(level));
-        return fail("the centre level of " + path + " is " + text + ", no frame can be divided by it");
+        return fail("the centre level of " + path + " is " + text +
+                    ", no frame can be divided by it");
     }
     if (!qor::replace_file(qor::site_path("/u/tarnu/flatref"), bytes))
         return fail("cannot write " + qor::site_path("/u/tarnu/flatref"));

@@ -11,8 +11,8 @@
 #define PGC_PGC_H
 
 #include "coords.h"
-#include "readers.h"
 #include "header_utils.h"
 #include "levels.h"
+#include "readers.h"
 
 #endif

@@ -129,8 +129,10 @@ struct Server::Impl {
         if (host == nullptr) return false;
         std::string h = lower(host);
         const std::size_t name_end = h.starts_with('[') ? h.find(']') : 0;
-        const bool has_port = name_end != std::string::npos && h.find(':', name_end) != std::string::npos;
-        if (!has_port && port == 80) h += ":80"; // the port may be left out only when it is the default
+        const bool has_port =
+            name_end != std::string::npos && h.find(':', name_end) != std::string::npos;
+        if (!has_port && port == 80)
+            h += ":80"; // the port may be left out only when it is the default
         if (hosts.count(h)) return true;
         // The address this connection came to: the way in when listening on
         // all of the host's addresses.
@@ -140,12 +142,12 @@ struct Server::Impl {
         if (info == nullptr ||
             getsockname(info->connect_fd, reinterpret_cast<sockaddr*>(&local), &len) != 0)
             return false;
-        return h == lower(host_text(reinterpret_cast<sockaddr*>(&local))) + ":" +
-                        std::to_string(port);
+        return h ==
+               lower(host_text(reinterpret_cast<sockaddr*>(&local))) + ":" + std::to_string(port);
     }
 
-    static MHD_Result answer(MHD_Connection* c, unsigned status, const char* type,
-                             const void* data, std::size_t size, MHD_ResponseMemoryMode mode,
+    static MHD_Result answer(MHD_Connection* c, unsigned status, const char* type, const void* data,
+                             std::size_t size, MHD_ResponseMemoryMode mode,
                              const char* allow = nullptr) {
         MHD_Response* r = MHD_create_response_from_buffer(size, const_cast<void*>(data), mode);
         if (r == nullptr) return MHD_NO;
@@ -189,7 +191,8 @@ struct Server::Impl {
         // Answered before any body is read, which the library then drops
         // with the connection.
         const std::string m = method;
-        if (m != MHD_HTTP_METHOD_GET && m != MHD_HTTP_METHOD_HEAD) return refuse(c, 405, "GET, HEAD");
+        if (m != MHD_HTTP_METHOD_GET && m != MHD_HTTP_METHOD_HEAD)
+            return refuse(c, 405, "GET, HEAD");
         if (!self->host_allowed(c)) return refuse(c, 421);
         return self->route(c, url);
     }
@@ -231,7 +234,8 @@ int Server::start(const std::string& address, int port, std::string& error) {
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_PASSIVE;
     addrinfo* found = nullptr;
-    if (int e = getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found); e != 0) {
+    if (int e = getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found);
+        e != 0) {
         error = gai_strerror(e);
         return 0;
     }

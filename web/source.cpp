@@ -217,14 +217,15 @@ std::string StatusSource::collect(std::time_t now) {
     // preview older than that file is still the previous frame's.
     Json preview = unavailable();
     if (auto image = pick_preview()) {
-        preview = {{"available", true}, {"url", "/preview?v=" + image->version}, {"type", image->type}};
+        preview = {
+            {"available", true}, {"url", "/preview?v=" + image->version}, {"type", image->type}};
         std::optional<std::string> of;
         if (described && std::tie(image->mtime.tv_sec, image->mtime.tv_nsec) >=
                              std::tie(described_at.tv_sec, described_at.tv_nsec))
             of = described->frame;
         preview["frame"] = of ? Json(*of) : Json();
-        preview["newer"] = fr.available && !fr.latest.empty() && fr.latest != of ? Json(fr.latest)
-                                                                                  : Json();
+        preview["newer"] =
+            fr.available && !fr.latest.empty() && fr.latest != of ? Json(fr.latest) : Json();
     }
     facts["preview"] = preview;
 

@@ -100,7 +100,8 @@ TEST(Flatbuild, UsageAndFlatsThatCannotServeLeaveTheOldReference) {
     // lies beyond the histogram and comes out 0.
     std::vector<std::uint16_t> one(1, 2000), small(1024 * 1024, 2000), full(4096L * 4096, 65535);
     pgctest::write_fits(site.path("/data/one.fit"), 1, 1, USHORT_IMG, TUSHORT, one.data());
-    pgctest::write_fits(site.path("/data/small.fit"), 1024, 1024, USHORT_IMG, TUSHORT, small.data());
+    pgctest::write_fits(site.path("/data/small.fit"), 1024, 1024, USHORT_IMG, TUSHORT,
+                        small.data());
     pgctest::write_fits(site.path("/data/full.fit"), 4096, 4096, USHORT_IMG, TUSHORT, full.data());
     std::filesystem::resize_file(flat, 5760 + 2 * 4096 * 4000);
     std::vector<float> reals(64 * 64, 1.0f);

@@ -121,7 +121,8 @@ TEST(StatusPage, ShowsTheSimulatedNightLiveInABrowser) {
     // The preview is shown at its own 512 pixels where the window allows.
     EXPECT_EQ(browser.script("return document.getElementById('preview-img').clientWidth;"), 512);
     // One 24-hour clock on the page, as the site's time is.
-    EXPECT_TRUE(std::regex_match(browser.text("updated"), std::regex("[0-2][0-9]:[0-5][0-9]:[0-5][0-9]")))
+    EXPECT_TRUE(
+        std::regex_match(browser.text("updated"), std::regex("[0-2][0-9]:[0-5][0-9]:[0-5][0-9]")))
         << browser.text("updated");
     EXPECT_EQ(browser.text("line-text"), evil);
     EXPECT_EQ(browser.script("return [document.scripts.length, typeof window.pwned, "
@@ -151,7 +152,8 @@ TEST(StatusPage, ShowsTheSimulatedNightLiveInABrowser) {
     EXPECT_EQ(browser.text("frames-latest"), "d" + obsnum + ".ccd");
     // ccdpeek, started by the link, makes the new frame's preview; until
     // then the page marks the one shown as older.
-    EXPECT_TRUE(browser.wait_text("preview-of", [&](auto& t) { return t == "d" + obsnum + ".ccd"; }))
+    EXPECT_TRUE(
+        browser.wait_text("preview-of", [&](auto& t) { return t == "d" + obsnum + ".ccd"; }))
         << browser.text("preview-of") << " " << browser.text("preview-newer");
     EXPECT_EQ(browser.text("preview-newer"), "");
 

@@ -64,7 +64,8 @@ TEST_F(StatusLimits, AnOverlongHeadIsRefusedAndAFloodLeavesMemoryAsItWas) {
     {
         Connection c(port);
         std::string lines;
-        for (int i = 0; i < 1000; ++i) lines += "X-Line-" + std::to_string(i) + ": " + std::string(50, 'x') + "\r\n";
+        for (int i = 0; i < 1000; ++i)
+            lines += "X-Line-" + std::to_string(i) + ": " + std::string(50, 'x') + "\r\n";
         c.send(head("/status.json") + lines + "\r\n");
         ASSERT_TRUE(c.closed_within(10));
         Answer a = parse_answer(c.received);
@@ -87,8 +88,8 @@ TEST_F(StatusLimits, AnOverlongHeadIsRefusedAndAFloodLeavesMemoryAsItWas) {
         while (sent < 300LL << 20 && since(start) < 20 && c.send(chunk)) sent += chunk.size();
     }
     const long grown = rss_kb(pid) - before;
-    std::cout << "flood: " << (sent >> 20) << " MB taken in " << since(start)
-              << " s; resident " << before << " kB before, grown by " << grown << " kB\n";
+    std::cout << "flood: " << (sent >> 20) << " MB taken in " << since(start) << " s; resident "
+              << before << " kB before, grown by " << grown << " kB\n";
     EXPECT_LT(grown, 16 * 1024);
     EXPECT_EQ(http(port, "GET", "/status.json").status, 200);
 }
@@ -102,7 +103,8 @@ TEST_F(StatusLimits, SlowAndSilentClientsAreClosedAndHoldNoOneElsesAnswer) {
         auto start = steady_clock::now();
         trickle.send("GET / HTTP/1.1\r\n");
         bool open = true;
-        while (open && since(start) < 20) open = trickle.send("X-Slow: 1\r\n") && !trickle.closed_within(1);
+        while (open && since(start) < 20)
+            open = trickle.send("X-Slow: 1\r\n") && !trickle.closed_within(1);
         double trickled = since(start);
         EXPECT_TRUE(silent.closed_within(1));
         std::cout << "a trickling client was closed after " << trickled << " s\n";
@@ -164,7 +166,8 @@ TEST_F(StatusLimits, SlowAndSilentClientsAreClosedAndHoldNoOneElsesAnswer) {
 
 TEST_F(StatusLimits, OnlyRequestsForItsOwnHostGetAnswers) {
     const std::string p = ":" + std::to_string(port);
-    for (const std::string& good : {"127.0.0.1" + p, "localhost" + p, "LocalHost" + p, "[::1]" + p}) {
+    for (const std::string& good :
+         {"127.0.0.1" + p, "localhost" + p, "LocalHost" + p, "[::1]" + p}) {
         Answer a = http(port, "GET", "/status.json", "", good);
         EXPECT_EQ(a.status, 200) << good;
     }
@@ -193,7 +196,8 @@ TEST_F(StatusLimits, FilesReplacedBySymbolicLinksAreNotRead) {
     std::filesystem::create_directories(secret);
     auto status = [&](const std::string& name) { return site.path("/u/tarnu/status/" + name); };
     const std::vector<std::pair<std::string, std::string>> links = {
-        {status("lastimage.txt"), [] {
+        {status("lastimage.txt"),
+         [] {
              std::string cards = "/data/d9.ccd\n";
              for (int i = 0; i < 8; ++i) cards += "SSSSSSSS= 1\n";
              return cards;

@@ -130,13 +130,13 @@ Answer parse_answer(const std::string& reply) {
     return a;
 }
 
-Answer http(int port, const std::string& method, const std::string& target,
-            const std::string& body, const std::string& host, double seconds) {
+Answer http(int port, const std::string& method, const std::string& target, const std::string& body,
+            const std::string& host, double seconds) {
     Connection c(port);
-    std::string request = method + " " + target + " HTTP/1.1\r\nHost: " +
-                          (host.empty() ? "127.0.0.1:" + std::to_string(port) : host) +
-                          "\r\nConnection: close\r\nContent-Length: " +
-                          std::to_string(body.size()) + "\r\n";
+    std::string request =
+        method + " " + target +
+        " HTTP/1.1\r\nHost: " + (host.empty() ? "127.0.0.1:" + std::to_string(port) : host) +
+        "\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
     if (!body.empty()) request += "Content-Type: application/json\r\n";
     request += "\r\n" + body;
     if (!c.send(request)) return {};
