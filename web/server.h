@@ -18,7 +18,8 @@ namespace qstatus {
 class StatusSource;
 
 struct Limits {
-    // The request line and headers together; a longer head is answered 431.
+    // The request line and headers together; a longer head is answered 431
+    // (or, sent in many short lines, its connection closed).
     std::size_t head_bytes = 16 * 1024;
     // Time to send the head, and the longest a connection may stay silent.
     int head_seconds = 4;
