@@ -30,20 +30,21 @@ int card_value(const Head& h, int j) {
 
 // A size card as a message shows it: its number, or what stands there
 // instead, since a card that is no number reads as 0 above.
-std::string size_text(const Head& h, int j, const char* name) {
+std::string size_text(const Head& h, int j, const std::string& name) {
     const auto v = card_int(card(h, j), 20);
-    if (v && *v >= INT32_MIN && *v <= INT32_MAX) return name + (" " + std::to_string(*v));
+    if (v && *v >= INT32_MIN && *v <= INT32_MAX) return name + ' ' + std::to_string(*v);
     std::string text(card(h, j) + 20, 60);
     text = text.substr(0, text.find('/'));
     for (char& c : text)
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
     const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return name + std::string(" has no value");
+    if (first == std::string::npos) return name + " has no value";
     text = text.substr(first, text.find_last_not_of(' ') - first + 1);
-    const auto digits = text.find_first_not_of("+-0123456789");
-    if (v || (text.find_first_of("0123456789") == 0 && digits == std::string::npos))
-        return name + (" " + text + " (out of range)");
-    return name + (" '" + text + "' (not a number)");
+    const std::size_t sign = text[0] == '+' || text[0] == '-' ? 1 : 0;
+    const bool number =
+        text.size() > sign && text.find_first_not_of("0123456789", sign) == std::string::npos;
+    if (v || number) return name + ' ' + text + " (out of range)";
+    return name + " '" + text + "' (not a number)";
 }
 
 void to_host(short* p, std::size_t n) {
