@@ -161,33 +161,16 @@ struct Server::Impl {
 
     static MHD_Result refuse(MHD_Connection* c, unsigned status, const char* allow = nullptr) {
         static const std::map<unsigned, std::string> texts = {
-            {404, "404\n"}, {405, "405\n"}, {421, "421\n"}, {431, "431\n"}};
+            {404, "404\n"}, {405, "405\n"}, {421, "421\n"}};
         const std::string& text = texts.at(status);
         return answer(c, status, "text/plain", text.data(), text.size(), MHD_RESPMEM_PERSISTENT,
                       allow);
     }
 
-    // The head's size as sent, give or take a separator: the library's
-    // memory limit alone lets many short headers cost more than one long.
-    static std::size_t head_size(MHD_Connection* c, const char* url, const char* method,
-                                 const char* version) {
-        std::size_t n = std::strlen(method) + std::strlen(url) + std::strlen(version) + 6;
-        MHD_get_connection_values(
-            c, static_cast<MHD_ValueKind>(MHD_HEADER_KIND | MHD_GET_ARGUMENT_KIND),
-            [](void* cls, MHD_ValueKind, const char* key, const char* value) {
-                *static_cast<std::size_t*>(cls) +=
-                    std::strlen(key) + (value ? std::strlen(value) : 0) + 4;
-                return MHD_YES;
-            },
-            &n);
-        return n;
-    }
-
     static MHD_Result access(void* cls, MHD_Connection* c, const char* url, const char* method,
-                             const char* version, const char*, size_t*, void**) {
+                             const char*, const char*, size_t*, void**) {
         auto* self = static_cast<Impl*>(cls);
         self->head_in(c);
-        if (head_size(c, url, method, version) > self->limits.head_bytes) return refuse(c, 431);
         // Answered before any body is read, which the library then drops
         // with the connection.
         const std::string m = method;
@@ -263,8 +246,9 @@ int Server::start(const std::string& address, int port, std::string& error) {
     s.hosts.insert(lower(address.find(':') != std::string::npos ? "[" + address + "]" : address) +
                    p);
 
-    // The memory of a connection is its head and the head of the answer:
-    // twice the head's cap.
+    // The library reads a head into at most half of a connection's memory
+    // and answers 431 when it does not fit (or, in many short lines, closes
+    // the connection); the other half holds the answer's head.
     const unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | (family == AF_INET6 ? MHD_USE_IPv6 : 0);
     s.daemon = MHD_start_daemon(
         flags, 0, nullptr, nullptr, &Impl::access, &s, MHD_OPTION_LISTEN_SOCKET, fd,
