@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -104,25 +105,7 @@ void header_flood(int port, pid_t server) {
 }
 
 void slow_clients(int port) {
-    std::atomic<bool> stop = false;
-    std::thread hostile([&] {
-        std::vector<std::unique_ptr<Connection>> held(58);
-        auto last_line = steady_clock::now();
-        while (!stop) {
-            bool tick = since(last_line) >= 2;
-            if (tick) last_line = steady_clock::now();
-            for (std::size_t i = 0; i < held.size(); ++i) {
-                bool trickling = i < 8;
-                if (!held[i] || held[i]->closed_within(0.001)) {
-                    held[i] = std::make_unique<Connection>(port);
-                    if (trickling) held[i]->send("GET /status.json HTTP/1.1\r\n");
-                } else if (trickling && tick) {
-                    held[i]->send("X-Slow: 1\r\n");
-                }
-            }
-            std::this_thread::sleep_for(milliseconds(20));
-        }
-    });
+    std::optional<SlowClients> hostile(std::in_place, port, 50, 8);
     std::this_thread::sleep_for(seconds(1));
     double worst = 0, rest = 0;
     int answered = 0;
@@ -132,8 +115,7 @@ void slow_clients(int port) {
         worst = std::max(worst, since(sent));
         std::this_thread::sleep_for(milliseconds(500));
     }
-    stop = true;
-    hostile.join();
+    hostile.reset();
     for (int i = 0; i < 20; ++i) {
         auto sent = steady_clock::now();
         http(port, "GET", "/status.json");

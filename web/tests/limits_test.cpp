@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
 #include <poll.h>
 #include <thread>
 
@@ -112,25 +113,7 @@ TEST_F(StatusLimits, SlowAndSilentClientsAreClosedAndHoldNoOneElsesAnswer) {
 
     // 50 silent and 8 trickling connections, each opened again as soon as it
     // is closed, while a page polls 20 times: every poll answered within 1 s.
-    std::atomic<bool> stop = false;
-    std::thread hostile([&] {
-        std::vector<std::unique_ptr<Connection>> held(58);
-        auto last_line = steady_clock::now();
-        while (!stop) {
-            bool tick = since(last_line) >= 2;
-            if (tick) last_line = steady_clock::now();
-            for (std::size_t i = 0; i < held.size(); ++i) {
-                bool trickling = i < 8;
-                if (!held[i] || held[i]->closed_within(0.001)) {
-                    held[i] = std::make_unique<Connection>(port);
-                    if (trickling) held[i]->send("GET /status.json HTTP/1.1\r\n");
-                } else if (trickling && tick) {
-                    held[i]->send("X-Slow: 1\r\n");
-                }
-            }
-            std::this_thread::sleep_for(milliseconds(20));
-        }
-    });
+    std::optional<SlowClients> hostile(std::in_place, port, 50, 8);
     std::this_thread::sleep_for(milliseconds(500));
     double worst = 0;
     int answered = 0;
@@ -141,8 +124,7 @@ TEST_F(StatusLimits, SlowAndSilentClientsAreClosedAndHoldNoOneElsesAnswer) {
         answered += a.status == 200 && a.body.find("\"telescope\"") != std::string::npos;
         std::this_thread::sleep_for(milliseconds(250));
     }
-    stop = true;
-    hostile.join();
+    hostile.reset();
     std::cout << "under 50 silent and 8 trickling clients: " << answered
               << " of 20 polls answered, the slowest in " << worst << " s\n";
     EXPECT_EQ(answered, 20);

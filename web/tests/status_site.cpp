@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace qstatus::test {
 
@@ -68,14 +70,12 @@ bool Connection::send(const std::string& bytes) {
 namespace {
 
 // True once received holds a whole answer: its head and as much body as it
-// announced (a server may keep the connection open after it).
+// announced (chromedriver may keep the connection open after it).
 bool whole_answer(const std::string& received) {
     auto split = received.find("\r\n\r\n");
     if (split == std::string::npos) return false;
     std::string head = received.substr(0, split);
     for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (head.find("transfer-encoding: chunked") != std::string::npos)
-        return received.ends_with("\r\n0\r\n\r\n");
     auto length = head.find("content-length:");
     return length != std::string::npos &&
            received.size() - split - 4 >= std::strtoul(head.c_str() + length + 15, nullptr, 10);
@@ -111,22 +111,6 @@ Answer parse_answer(const std::string& reply) {
     a.status = std::atoi(reply.c_str() + 9);
     a.head = reply.substr(0, split);
     a.body = reply.substr(split + 4);
-    // chromedriver may send its answers in chunks.
-    std::string lower = a.head;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lower.find("transfer-encoding: chunked") != std::string::npos) {
-        std::string body;
-        std::size_t at = 0;
-        while (at < a.body.size()) {
-            std::size_t line = a.body.find("\r\n", at);
-            if (line == std::string::npos) break;
-            std::size_t size = std::strtoul(a.body.c_str() + at, nullptr, 16);
-            if (size == 0) break;
-            body += a.body.substr(line + 2, size);
-            at = line + 2 + size + 2;
-        }
-        a.body = body;
-    }
     return a;
 }
 
@@ -142,6 +126,31 @@ Answer http(int port, const std::string& method, const std::string& target, cons
     if (!c.send(request)) return {};
     c.closed_within(seconds, true);
     return parse_answer(c.received);
+}
+
+SlowClients::SlowClients(int port, int silent, int trickling)
+    : thread_([this, port, silent, trickling] {
+          std::vector<std::unique_ptr<Connection>> held(silent + trickling);
+          auto last_line = std::chrono::steady_clock::now();
+          while (!stop_) {
+              bool tick = std::chrono::steady_clock::now() - last_line >= std::chrono::seconds(2);
+              if (tick) last_line = std::chrono::steady_clock::now();
+              for (std::size_t i = 0; i < held.size(); ++i) {
+                  bool trickles = static_cast<int>(i) < trickling;
+                  if (!held[i] || held[i]->closed_within(0.001)) {
+                      held[i] = std::make_unique<Connection>(port);
+                      if (trickles) held[i]->send("GET /status.json HTTP/1.1\r\n");
+                  } else if (trickles && tick) {
+                      held[i]->send("X-Slow: 1\r\n");
+                  }
+              }
+              std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          }
+      }) {}
+
+SlowClients::~SlowClients() {
+    stop_ = true;
+    thread_.join();
 }
 
 long rss_kb(pid_t pid) {

@@ -4,7 +4,9 @@
 
 #include "temp_site.h"
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace qstatus::test {
 
@@ -33,6 +35,20 @@ class Connection {
 
   private:
     int fd_ = -1;
+};
+
+// Clients that hold connections open without ever finishing a request:
+// silent ones send nothing, trickling ones a request line and then a header
+// line every 2 s. Each is opened again as soon as the server closes it, until
+// the object goes.
+class SlowClients {
+  public:
+    SlowClients(int port, int silent, int trickling);
+    ~SlowClients();
+
+  private:
+    std::atomic<bool> stop_ = false;
+    std::thread thread_;
 };
 
 struct Answer {
