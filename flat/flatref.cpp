@@ -61,10 +61,24 @@ int build(const std::string& path) {
     if (loaded != pgc::Load::ok) return fail(f.message);
     // A flat must be whole: a part of it would put its edge into every frame.
     if (f.missing_rows > 0) return fail(f.message);
+    // ccdpeek divides only full frames (side 4096) by the reference, and
+    // refuses one of another side or of no level: such a reference would
+    // only take the place of a good one.
+    const int side = f.mm * 512;
+    if (side != pgc::max_side)
+        return fail(path + " is a flat of side " + std::to_string(f.side) + ", whose reference (" +
+                    std::to_string(side) + " x " + std::to_string(side) +
+                    ") could never serve a full frame of 4096 x 4096");
     if (!f.message.empty()) std::printf("flatbuild: %s\n", f.message.c_str());
     float level = 0;
     const std::string bytes = reference(f, level);
     f.pix = {};
+    if (!std::isfinite(level) || level <= 0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%f", static_cast<double>(level));
+        return fail("the centre level of " + path + " is " + text +
+                    ", no frame can be divided by it");
+    }
     if (!qor::replace_file(qor::site_path("/u/tarnu/flatref"), bytes))
         return fail("cannot write " + qor::site_path("/u/tarnu/flatref"));
     std::printf("center ADU: %f\n", level);

@@ -28,6 +28,25 @@ int card_value(const Head& h, int j) {
     return v && *v >= INT32_MIN && *v <= INT32_MAX ? static_cast<int>(*v) : 0;
 }
 
+// A size card as a message shows it: its number, or what stands there
+// instead, since a card that is no number reads as 0 above.
+std::string size_text(const Head& h, int j, const std::string& name) {
+    const auto v = card_int(card(h, j), 20);
+    if (v && *v >= INT32_MIN && *v <= INT32_MAX) return name + ' ' + std::to_string(*v);
+    std::string text(card(h, j) + 20, 60);
+    text = text.substr(0, text.find('/'));
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return name + " has no value";
+    text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+    const std::size_t sign = text[0] == '+' || text[0] == '-' ? 1 : 0;
+    const bool number =
+        text.size() > sign && text.find_first_not_of("0123456789", sign) == std::string::npos;
+    if (v || number) return name + ' ' + text + " (out of range)";
+    return name + " '" + text + "' (not a number)";
+}
+
 void to_host(short* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         const auto u = static_cast<std::uint16_t>(p[i]);
@@ -149,8 +168,9 @@ Load load_raw(const std::string& path, Frame& f, RowFn baseline) try {
     f.coloff = card_value(f.head, 5);
     const int n1 = f.n1, n2 = f.n2;
     if (n2 < 1 || n2 > max_side || n1 < std::max(n2, 32) || n1 > max_raw_row) {
-        f.message = path + ": NAXIS1 " + std::to_string(n1) + " NAXIS2 " + std::to_string(n2) +
-                    " is no raw frame";
+        f.message = path + ": " + size_text(f.head, 3, "NAXIS1") + ", " +
+                    size_text(f.head, 4, "NAXIS2") +
+                    " is no raw frame (NAXIS2 1..4096, NAXIS1 from NAXIS2 and 32 up to 4160)";
         return Load::bad_frame;
     }
     const long long size = file_length(file.get());
@@ -197,8 +217,8 @@ Load load_fits(const std::string& path, Frame& f, Rows rows) try {
     }
     const int side = std::min(f.n1, f.n2);
     if (side < 1 || side > max_side) {
-        f.message = path + ": NAXIS1 " + std::to_string(f.n1) + " NAXIS2 " + std::to_string(f.n2) +
-                    " is no frame of side 1..4096";
+        f.message = path + ": " + size_text(f.head, 3, "NAXIS1") + ", " +
+                    size_text(f.head, 4, "NAXIS2") + " is no frame of side 1..4096";
         return Load::bad_frame;
     }
     // The FITS default for a missing BZERO is 0.

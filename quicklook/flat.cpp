@@ -101,9 +101,11 @@ void flat_field(const Build& b, pgc::Frame& f) {
         float level = 0;
         std::vector<short> chunk(flat_chunk);
         bool whole = std::fseek(file.get(), 2 * pixels, SEEK_SET) == 0 &&
-                     std::fread(&level, 4, 1, file.get()) == 1 && std::isfinite(level) &&
-                     level > 0 && std::fseek(file.get(), 0, SEEK_SET) == 0;
-        for (long done = 0; whole && done < pixels; done += flat_chunk) {
+                     std::fread(&level, 4, 1, file.get()) == 1 &&
+                     std::fseek(file.get(), 0, SEEK_SET) == 0;
+        // A level of 0 (or no number) would scale the whole frame to 0.
+        const bool usable = whole && std::isfinite(level) && level > 0;
+        for (long done = 0; usable && whole && done < pixels; done += flat_chunk) {
             const long n = std::min(flat_chunk, pixels - done);
             whole = std::fread(chunk.data(), 2, n, file.get()) == static_cast<std::size_t>(n);
             if (whole) do_flat(f.pix.data() + done, chunk.data(), n, level / 2.0);
@@ -111,6 +113,10 @@ void flat_field(const Build& b, pgc::Frame& f) {
         if (!whole)
             std::printf("%s: the flat %s could not be read whole, frame not flat-fielded\n", b.name,
                         path.c_str());
+        else if (!usable)
+            std::printf("%s: the flat %s has level %g, no frame can be divided by it, frame not "
+                        "flat-fielded\n",
+                        b.name, path.c_str(), static_cast<double>(level));
     }
     // The halves are levelled on full frames only: the strips lie about the
     // centre line of the 4096-column detector.

@@ -6,14 +6,11 @@
 #include "server.h"
 #include "source.h"
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <exception>
-#include <httplib.h>
 #include <pthread.h>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -42,7 +39,7 @@ int serve(int argc, char** argv) {
     int port = std::stoi(port_text);
     if (port > 65535) return usage();
 
-    // Signals are taken by one thread, which stops the server; the library's
+    // Signals are taken by this thread alone, in sigwait below; the server's
     // threads, started later, inherit the mask.
     sigset_t stop_signals;
     sigemptyset(&stop_signals);
@@ -51,33 +48,22 @@ int serve(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN); // a browser closing early is not our end
 
     qstatus::StatusSource source(options);
-    httplib::Server server;
-    qstatus::add_routes(server, source);
+    qstatus::Server server(source);
+    std::string error;
+    port = server.start(address, port, error);
     if (port == 0) {
-        port = server.bind_to_any_port(address);
-    } else if (!server.bind_to_port(address, port)) {
-        port = -1;
-    }
-    if (port <= 0) {
-        std::fprintf(stderr, "qorstatus: cannot listen on %s port %s\n", address.c_str(),
-                     port_text.c_str());
+        std::fprintf(stderr, "qorstatus: cannot listen on %s port %s: %s\n", address.c_str(),
+                     port_text.c_str(), error.c_str());
         return 1;
     }
     std::string host = address.find(':') != std::string::npos ? "[" + address + "]" : address;
     std::printf("qorstatus: listening on http://%s:%d/\n", host.c_str(), port);
     std::fflush(stdout);
 
-    std::atomic<bool> asked_to_stop = false;
-    std::thread stopper([&] {
-        int s = 0;
-        sigwait(&stop_signals, &s);
-        asked_to_stop = true;
-        server.stop();
-    });
-    bool ok = server.listen_after_bind();
-    if (!asked_to_stop) pthread_kill(stopper.native_handle(), SIGTERM); // ends its wait
-    stopper.join();
-    return ok || asked_to_stop ? 0 : 1;
+    int s = 0;
+    sigwait(&stop_signals, &s);
+    server.stop();
+    return 0;
 }
 
 } // namespace

@@ -40,6 +40,7 @@ const std::string_view page_html = R"page(<!DOCTYPE html>
 
 <section id="job"><h2>Frame being taken</h2>
 <p class="na">not available</p>
+<p id="job-idle" hidden>none: the camera is idle between exposures</p>
 <dl class="body" hidden>
 <dt>Frame</dt><dd id="job-frame"></dd>
 <dt>Object</dt><dd id="job-object"></dd>
@@ -50,6 +51,7 @@ const std::string_view page_html = R"page(<!DOCTYPE html>
 
 <section id="line"><h2>Line being worked</h2>
 <p class="na">not available</p>
+<p id="line-finished" hidden>none: the batch is finished, every line is done</p>
 <div class="body" hidden>
 <pre id="line-text"></pre>
 <p>Object <span id="line-object"></span>, filter <span id="line-filter"></span>,
@@ -73,7 +75,8 @@ const std::string_view page_html = R"page(<!DOCTYPE html>
 
 <section id="preview"><h2>Latest preview</h2>
 <p class="na">not available</p>
-<div class="body" hidden><img id="preview-img" alt="latest preview"></div>
+<div class="body" hidden><img id="preview-img" alt="latest preview">
+<p>Preview of <span id="preview-of"></span> <span id="preview-newer" class="note"></span></p></div>
 <div id="lastimage">
 <p>Frame <span id="preview-frame">not available</span></p>
 <pre id="preview-cards"></pre>
@@ -100,7 +103,10 @@ dd { margin: 0; font-family: monospace; font-size: 1.1em; }
 pre { white-space: pre-wrap; word-break: break-all; margin: .3em 0; }
 .na { color: #f93; font-style: italic; }
 .alarm { background: #a00; color: #fff; font-weight: bold; padding: .4em; }
-#preview-img { max-width: 100%; image-rendering: pixelated; }
+.note { color: #fc6; }
+#preview-img { display: block; max-width: 100%; image-rendering: pixelated; }
+/* Wide enough for two columns: the preview takes two, room for its 512 pixels. */
+@media (min-width: 48em) { #preview { grid-column: span 2; } }
 #log { grid-column: 1 / -1; }
 )page";
 
@@ -122,6 +128,12 @@ function part(id, facts) {
   section.querySelector('.na').hidden = ok;
   section.querySelector('.body').hidden = !ok;
   return ok;
+}
+
+// hh:mm:ss on the 24-hour clock, as the site's own times are.
+function clock(d) {
+  return [d.getHours(), d.getMinutes(), d.getSeconds()]
+    .map(function (n) { return String(n).padStart(2, '0'); }).join(':');
 }
 
 function duration(s) {
@@ -155,7 +167,11 @@ function show(f) {
   }
 
   const j = f.job;
-  if (part('job', j)) {
+  const idle = !j.available && Boolean(j.idle);
+  el('job-idle').hidden = !idle;
+  part('job', j);
+  if (idle) el('job').querySelector('.na').hidden = true;
+  if (j.available) {
     put('job-frame', j.frame + (j.note ? ' (' + j.note + ')' : ''));
     put('job-object', j.object ? j.object + ' - ' + j.title : j.title);
     put('job-filter', j.filter);
@@ -163,8 +179,13 @@ function show(f) {
     put('job-size', j.size);
   }
 
-  const l = f.line;
-  if (part('line', l)) {
+  // After the last line nowjob.txt still holds it: say the batch is done.
+  const finished = Boolean(f.batch.available && f.batch.finished);
+  el('line-finished').hidden = !finished;
+  const l = finished ? {available: false} : f.line;
+  part('line', l);
+  if (finished) el('line').querySelector('.na').hidden = true;
+  if (l.available) {
     put('line-text', l.text);
     put('line-object', l.object);
     put('line-filter', l.filter);
@@ -189,6 +210,9 @@ function show(f) {
   if (part('preview', p)) {
     const img = el('preview-img');
     if (img.getAttribute('src') !== p.url) img.setAttribute('src', p.url);
+    put('preview-of', p.frame || 'an earlier frame');
+    el('preview-newer').textContent =
+        p.newer ? '(older: ' + p.newer + ' is newer, its preview is not made yet)' : '';
   }
   const li = f.lastimage;
   put('preview-frame', li.available ? li.frame : 'not available');
@@ -205,7 +229,7 @@ async function poll() {
     const answer = await fetch('/status.json', {cache: 'no-store', signal: signal});
     if (!answer.ok) throw new Error('status ' + answer.status);
     show(await answer.json());
-    put('updated', new Date().toLocaleTimeString());
+    put('updated', clock(new Date()));
     el('offline').hidden = true;
   } catch (err) {
     el('offline').hidden = false;

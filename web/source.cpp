@@ -35,9 +35,10 @@ struct Loaded {
 
 // Reads a regular file, at most max_bytes of it: the whole file, or with
 // tail set its last max_bytes. A file larger than that without tail, a FIFO
-// or a device put where a status file belongs, gives nothing.
+// or a device put where a status file belongs, gives nothing; so does a
+// symbolic link, which could show the page any file the account can read.
 std::optional<Loaded> load(const std::string& path, std::size_t max_bytes, bool tail = false) {
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return std::nullopt;
     struct Closer {
         int fd;
@@ -151,7 +152,12 @@ std::string StatusSource::collect(std::time_t now) {
     facts["telescope"] = tel;
     facts["exposure"] = expo;
 
+    // The link removes job.txt when the camera is idle again: between
+    // exposures there is no frame being taken, and nothing is wrong.
     Json job = unavailable();
+    struct stat job_st {};
+    job["idle"] = lstat(status_file("job.txt").c_str(), &job_st) != 0 && errno == ENOENT &&
+                  expo["available"] == true && expo["phase"] == phase_name(Phase::idle);
     if (auto f = load(status_file("job.txt"), 4096)) {
         if (auto j = parse_job(f->text)) {
             job = {{"available", true},   {"frame", j->frame},         {"note", j->note},
@@ -183,6 +189,7 @@ std::string StatusSource::collect(std::time_t now) {
                 batch["frames_done"] = p->frames_done;
                 batch["frames_pending"] = p->frames_pending;
                 batch["next_line"] = p->next_line ? Json(*p->next_line) : Json();
+                batch["finished"] = p->pending == 0 && p->done > 0;
             }
         }
     }
@@ -196,17 +203,31 @@ std::string StatusSource::collect(std::time_t now) {
                                    : unavailable();
 
     Json last = unavailable();
+    std::optional<LastImage> described;
+    struct timespec described_at {};
     if (auto f = load(status_file("lastimage.txt"), 8192)) {
-        if (auto l = parse_lastimage(f->text))
-            last = {{"available", true}, {"frame", l->frame}, {"cards", l->cards}};
+        if ((described = parse_lastimage(f->text))) {
+            last = {{"available", true}, {"frame", described->frame}, {"cards", described->cards}};
+            described_at = f->mtime;
+        }
     }
     facts["lastimage"] = last;
 
-    auto image = pick_preview();
-    facts["preview"] = image ? Json{{"available", true},
-                                    {"url", "/preview?v=" + image->version},
-                                    {"type", image->type}}
-                             : unavailable();
+    // ccdpeek writes lastimage.txt first and the previews after it: a
+    // preview older than that file is still the previous frame's.
+    Json preview = unavailable();
+    if (auto image = pick_preview()) {
+        preview = {
+            {"available", true}, {"url", "/preview?v=" + image->version}, {"type", image->type}};
+        std::optional<std::string> of;
+        if (described && std::tie(image->mtime.tv_sec, image->mtime.tv_nsec) >=
+                             std::tie(described_at.tv_sec, described_at.tv_nsec))
+            of = described->frame;
+        preview["frame"] = of ? Json(*of) : Json();
+        preview["newer"] =
+            fr.available && !fr.latest.empty() && fr.latest != of ? Json(fr.latest) : Json();
+    }
+    facts["preview"] = preview;
 
     Json log = unavailable();
     if (auto f = load(qor::site_path("/u/tarnu/qorlib/obs.log"), 16384, true)) {
@@ -244,7 +265,8 @@ StatusSource::Frames StatusSource::frames(std::time_t now) {
         if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
             continue;
         struct stat fs {};
-        if (fstatat(dirfd(d), e->d_name, &fs, 0) != 0 || !S_ISREG(fs.st_mode)) continue;
+        if (fstatat(dirfd(d), e->d_name, &fs, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(fs.st_mode))
+            continue;
         if (fs.st_mtim.tv_sec < since) continue;
         ++f.tonight;
         if (std::tie(fs.st_mtim.tv_sec, fs.st_mtim.tv_nsec) >=
@@ -277,7 +299,7 @@ std::shared_ptr<const Image> StatusSource::pick_preview() {
     std::vector<Candidate> found;
     for (auto name : names) {
         Candidate c{status_file(name), {}};
-        if (stat(c.path.c_str(), &c.st) == 0 && S_ISREG(c.st.st_mode)) found.push_back(c);
+        if (lstat(c.path.c_str(), &c.st) == 0 && S_ISREG(c.st.st_mode)) found.push_back(c);
     }
     std::stable_sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
         return std::tie(a.st.st_mtim.tv_sec, a.st.st_mtim.tv_nsec) >
@@ -296,6 +318,7 @@ std::shared_ptr<const Image> StatusSource::pick_preview() {
         char version[32];
         std::snprintf(version, sizeof version, "%zx", std::hash<std::string>{}(key));
         image->version = version;
+        image->mtime = c.st.st_mtim;
         image_ = image;
         image_key_ = key;
         return image_;

@@ -21,6 +21,7 @@ struct Image {
     std::string bytes;
     const char* type = nullptr;
     std::string version; // changes whenever another image is served
+    struct timespec mtime {};
 };
 
 class StatusSource {

@@ -85,25 +85,38 @@ TEST(Flatbuild, UsageAndFlatsThatCannotServeLeaveTheOldReference) {
     EXPECT_EQ(usage.out, "\n\n\t *** output /u/tarnu/flatref (for last?.jpg) ***\n"
                          "\n\t Ex:   flatbuild in(d*FLAT*.fit)     2006,10\n\n");
 
-    // A 1024 flat of background 2000 counts with a dark corner: centre 2000.
-    std::vector<std::uint16_t> v(1024 * 1024, 2000);
+    // A full flat of background 2000 counts with a dark corner: centre 2000.
+    std::vector<std::uint16_t> v(4096L * 4096, 2000);
     std::fill_n(v.begin(), 100, 0);
-    const std::string flat = write_flat(site, 1024, 1024, v);
+    const std::string flat = write_flat(site, 4096, 4096, v);
     ASSERT_EQ(site.run({site.tool("flatbuild"), flat}), 0);
     const auto good = qor::read_file(site.path("/u/tarnu/flatref"));
     ASSERT_TRUE(good);
-    EXPECT_EQ(good->size(), 2u * 1024 * 1024 + 4);
     EXPECT_EQ(level_of(*good), 2000.0f);
     EXPECT_EQ(pixels_of(*good, 1)[0], 1);
 
-    std::filesystem::resize_file(flat, 5760 + 2 * 1024 * 1000);
+    // Flats that ccdpeek would refuse for every full frame: smaller ones
+    // (their reference is of another side) and a saturated one, whose level
+    // lies beyond the histogram and comes out 0.
+    std::vector<std::uint16_t> one(1, 2000), small(1024 * 1024, 2000), full(4096L * 4096, 65535);
+    pgctest::write_fits(site.path("/data/one.fit"), 1, 1, USHORT_IMG, TUSHORT, one.data());
+    pgctest::write_fits(site.path("/data/small.fit"), 1024, 1024, USHORT_IMG, TUSHORT,
+                        small.data());
+    pgctest::write_fits(site.path("/data/full.fit"), 4096, 4096, USHORT_IMG, TUSHORT, full.data());
+    std::filesystem::resize_file(flat, 5760 + 2 * 4096 * 4000);
     std::vector<float> reals(64 * 64, 1.0f);
     pgctest::write_fits(site.path("/data/real.fit"), 64, 64, FLOAT_IMG, TFLOAT, reals.data());
-    for (const std::string& bad :
-         {flat, site.path("/data/none.fit"), site.path("/data/real.fit")}) {
+    for (auto [bad, why] : std::vector<std::pair<std::string, std::string>>{
+             {site.path("/data/one.fit"), "could never serve a full frame"},
+             {site.path("/data/small.fit"), "could never serve a full frame"},
+             {site.path("/data/full.fit"), "no frame can be divided by it"},
+             {flat, "rows"},
+             {site.path("/data/none.fit"), "cannot open"},
+             {site.path("/data/real.fit"), "BITPIX"}}) {
         auto r = site.capture({site.tool("flatbuild"), bad});
         EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_NE(r.out.find(why), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("/u/tarnu/flatref left as it was"), std::string::npos) << r.out;
-        EXPECT_EQ(qor::read_file(site.path("/u/tarnu/flatref")), good) << bad;
+        EXPECT_TRUE(qor::read_file(site.path("/u/tarnu/flatref")) == good) << bad;
     }
 }

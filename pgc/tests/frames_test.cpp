@@ -80,6 +80,19 @@ TEST(Frames, TruncatedFramesKeepWhatTheyHoldAndBadOnesAreRefused) {
         spit(f, raw_frame(n1, 1, 0).replace(4 * 80, 80, value_card("NAXIS2", n2)));
         EXPECT_EQ(pgc::load_raw(f, fr, half_counts), pgc::Load::bad_frame) << n1 << " " << n2;
     }
+    // A size that is text or beyond any int is named as it stands, not as 0.
+    for (auto [value, said] :
+         {std::pair<std::string, std::string>{"     'wide'", "NAXIS1 ''wide'' (not a number)"},
+          {"99999999999", "NAXIS1 99999999999 (out of range)"},
+          {"           ", "NAXIS1 has no value"}}) {
+        const std::string naxis1 = card("NAXIS1  =           " + value);
+        spit(f, raw_frame(64, 1, 0).replace(3 * 80, 80, naxis1));
+        EXPECT_EQ(pgc::load_raw(f, fr, half_counts), pgc::Load::bad_frame);
+        EXPECT_NE(fr.message.find(said), std::string::npos) << fr.message;
+        spit(f, raw_frame(64, 64, 0).replace(3 * 80, 80, naxis1));
+        EXPECT_EQ(pgc::load_fits(f, fr, pgc::Rows::naxis1_rows), pgc::Load::bad_frame);
+        EXPECT_NE(fr.message.find(said), std::string::npos) << fr.message;
+    }
     std::vector<float> fl(64 * 64, 1.5f);
     write_fits(f, 64, 64, FLOAT_IMG, TFLOAT, fl.data());
     EXPECT_EQ(pgc::load_fits(f, fr, pgc::Rows::naxis1_rows), pgc::Load::bad_frame);

@@ -220,6 +220,13 @@ TEST_F(Peek, FullFramesAreDividedByTheFlatOfTheFilterInTheBeam) {
     EXPECT_EQ(lines(*qor::read_file(status("lastimage.txt")))[5].substr(0, 30),
               "NAXIS1  =                 4160");
 
+    // A flat of level 0 was read whole; it is refused for its level.
+    std::memset(flat.data() + flat.size() - 4, 0, 4);
+    qor::replace_file(site.path("/u/tarnu/flatR"), flat);
+    r = peek("ccdpeek", site.path("/data/d5.ccd"));
+    EXPECT_NE(r.out.find("flatR has level 0, no frame can be divided by it"), std::string::npos)
+        << r.out;
+
     // A 2048 frame is not flat-fielded: no flat is named. Read out from
     // detector column 1024, its right half lies on the detector's right half
     // and loses that half's bias.

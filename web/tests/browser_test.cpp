@@ -6,9 +6,9 @@
 #include "status_site.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sys/stat.h>
@@ -22,7 +22,7 @@ namespace {
 
 // One chromium session through chromedriver; the site's end stops both.
 struct Browser {
-    std::unique_ptr<httplib::Client> driver;
+    int driver = 0; // chromedriver's port
     std::string session, error;
 
     explicit Browser(TempSite& site) {
@@ -41,8 +41,7 @@ struct Browser {
                     qor::read_file(out).value_or("");
             return;
         }
-        driver = std::make_unique<httplib::Client>("127.0.0.1", std::stoi(port[1]));
-        driver->set_read_timeout(90, 0);
+        driver = std::stoi(port[1]);
         json args = {"--headless",
                      "--no-sandbox",
                      "--disable-gpu",
@@ -60,12 +59,12 @@ struct Browser {
         error = v.dump();
     }
     ~Browser() {
-        if (!session.empty()) driver->Delete(session);
+        if (!session.empty()) http(driver, "DELETE", session, "", "", 90);
     }
     json call(const std::string& path, const json& body) {
-        auto r = body.is_null() ? driver->Get(path)
-                                : driver->Post(path, body.dump(), "application/json");
-        json answer = json::parse(r ? r->body : "", nullptr, false);
+        Answer r = body.is_null() ? http(driver, "GET", path, "", "", 90)
+                                  : http(driver, "POST", path, body.dump(), "", 90);
+        json answer = json::parse(r.body, nullptr, false);
         return answer.contains("value") ? answer["value"] : json();
     }
     json script(const std::string& body, json args = json::array()) {
@@ -118,6 +117,13 @@ TEST(StatusPage, ShowsTheSimulatedNightLiveInABrowser) {
     const std::string width = "return document.getElementById('preview-img').naturalWidth;";
     EXPECT_TRUE(TempSite::wait_for([&] { return browser.script(width) == 512; }, 20s));
     EXPECT_EQ(browser.text("preview-frame"), "d1.ccd");
+    EXPECT_EQ(browser.text("preview-of"), "d1.ccd");
+    // The preview is shown at its own 512 pixels where the window allows.
+    EXPECT_EQ(browser.script("return document.getElementById('preview-img').clientWidth;"), 512);
+    // One 24-hour clock on the page, as the site's time is.
+    EXPECT_TRUE(
+        std::regex_match(browser.text("updated"), std::regex("[0-2][0-9]:[0-5][0-9]:[0-5][0-9]")))
+        << browser.text("updated");
     EXPECT_EQ(browser.text("line-text"), evil);
     EXPECT_EQ(browser.script("return [document.scripts.length, typeof window.pwned, "
                              "document.images.length];"),
@@ -139,8 +145,17 @@ TEST(StatusPage, ShowsTheSimulatedNightLiveInABrowser) {
                       site.capture({"base64", "-d", site.root() + "/shot.b64"}, 1 << 24).out);
 
     EXPECT_TRUE(browser.wait_text("phase", [](auto& t) { return t == "idle"; }));
+    // Between exposures no frame is being taken, and that is no alarm.
+    EXPECT_TRUE(browser.wait_text("job-idle", [](auto& t) { return !t.empty(); }));
+    EXPECT_EQ(browser.script("return document.querySelector('#job .na').hidden;"), true);
     EXPECT_TRUE(browser.wait_text("frames-tonight", [](auto& t) { return starts(t, "1 since"); }));
     EXPECT_EQ(browser.text("frames-latest"), "d" + obsnum + ".ccd");
+    // ccdpeek, started by the link, makes the new frame's preview; until
+    // then the page marks the one shown as older.
+    EXPECT_TRUE(
+        browser.wait_text("preview-of", [&](auto& t) { return t == "d" + obsnum + ".ccd"; }))
+        << browser.text("preview-of") << " " << browser.text("preview-newer");
+    EXPECT_EQ(browser.text("preview-newer"), "");
 
     // The driver marks the line done and begins the next.
     qor::replace_file(batch, "v   A000 V 30 2 x M42\nv   " + evil + "\n" + next + "\n");
@@ -149,6 +164,11 @@ TEST(StatusPage, ShowsTheSimulatedNightLiveInABrowser) {
     EXPECT_TRUE(browser.wait_text("batch-done", [](auto& t) { return t == "2"; }));
     EXPECT_TRUE(browser.wait_text("line-object", [](auto& t) { return t == "M1"; }));
     EXPECT_TRUE(browser.wait_text("log-lines", [&](auto& t) { return t.ends_with(next); }));
+    // After the last line nowjob.txt still holds it: the page says the
+    // batch is finished instead.
+    qor::replace_file(batch, "v   A000 V 30 2 x M42\nv   " + evil + "\nv   " + next + "\n");
+    EXPECT_TRUE(browser.wait_text("line-finished", [](auto& t) { return !t.empty(); }));
+    EXPECT_EQ(browser.text("line-object"), "");
 
     // The link stops: once its last record is older than 30 s the page says so.
     EXPECT_EQ(browser.text("stale"), "");

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sys/stat.h>
 
 using nlohmann::json;
@@ -121,6 +122,60 @@ TEST_F(Facts, FramesTonightAndTheNewestWholePreview) {
     EXPECT_EQ(source.preview()->bytes, jpeg);
 }
 
+TEST_F(Facts, BetweenExposuresTheCameraIsIdleAndAfterTheLastLineTheBatchIsDone) {
+    ASSERT_TRUE(site.ok()) << site.error();
+    write_night(site, line, 5, false);
+    qor::replace_file(batch, "v   " + line + "\n" + line + "\n");
+    const std::string status_lines =
+        "21:05:07.3\n10:44:10.9\n01:01:24.5\n+10:08:41.\n03:43:16.5\nTR00 OK 0003\n+003.9C\n";
+    const std::string idle =
+        status_lines + "2026-12-08T21:04:50.0 2026-12-08T21:05:20.0 2026-12-08T21:05:30.0\n";
+    // The link removed job.txt as the camera went idle: nothing is wrong.
+    std::filesystem::remove(status("job.txt"));
+    qor::replace_file(status("telescope.txt"), idle);
+    json f = facts();
+    EXPECT_EQ(f["job"], json::parse(R"({"available": false, "idle": true})"));
+    EXPECT_EQ(f["batch"]["finished"], false);
+    // No job.txt while exposing, or a damaged one while idle, is a fault.
+    qor::replace_file(status("telescope.txt"), status_lines + "2026-12-08T21:04:50.0      17\n");
+    EXPECT_EQ(facts()["job"]["idle"], false);
+    qor::replace_file(status("telescope.txt"), idle);
+    qor::replace_file(status("job.txt"), "garbage\n");
+    EXPECT_EQ(facts()["job"]["idle"], false);
+
+    qor::replace_file(batch, "v   " + line + "\n#  a comment\nv   " + line + "\n");
+    EXPECT_EQ(facts()["batch"]["finished"], true);
+}
+
+TEST_F(Facts, ThePreviewSaysWhichFrameItIsOfAndWhenANewerOneExists) {
+    ASSERT_TRUE(site.ok()) << site.error();
+    write_night(site, line, 5, false); // lastimage.txt names d5.ccd
+    std::time_t t = std::time(nullptr) - 100;
+    qor::replace_file(site.path("/data/d5.ccd"), "frame");
+    set_mtime(site.path("/data/d5.ccd"), t);
+    set_mtime(status("lastimage.txt"), t + 1);
+    set_mtime(status("last2.jpg"), t + 2);
+    json f = facts();
+    EXPECT_EQ(f["preview"]["frame"], "d5.ccd");
+    EXPECT_EQ(f["preview"]["newer"], nullptr);
+
+    // d6 has come; ccdpeek has written its lastimage.txt but not yet its
+    // previews: the one shown is of the frame before, and a newer exists.
+    qor::replace_file(site.path("/data/d6.ccd"), "frame");
+    set_mtime(site.path("/data/d6.ccd"), t + 10);
+    qor::replace_file(status("lastimage.txt"),
+                      std::regex_replace(qor::read_file(status("lastimage.txt")).value(),
+                                         std::regex("d5"), "d6"));
+    set_mtime(status("lastimage.txt"), t + 13);
+    f = facts();
+    EXPECT_EQ(f["preview"]["frame"], nullptr);
+    EXPECT_EQ(f["preview"]["newer"], "d6.ccd");
+    set_mtime(status("last2.jpg"), t + 14);
+    f = facts();
+    EXPECT_EQ(f["preview"]["frame"], "d6.ccd");
+    EXPECT_EQ(f["preview"]["newer"], nullptr);
+}
+
 TEST(StatusServer, AnswersItsOwnNamesOnlyAndNoPathReachesTheFiles) {
     TempSite site;
     ASSERT_TRUE(site.ok()) << site.error();
@@ -156,5 +211,5 @@ TEST(StatusServer, AnswersItsOwnNamesOnlyAndNoPathReachesTheFiles) {
         EXPECT_EQ(a.body.find("U 1"), std::string::npos) << target;
     }
     for (const char* method : {"POST", "PUT", "DELETE"})
-        EXPECT_NE(raw_request(port, method, "/status.json").status, 200) << method;
+        EXPECT_EQ(raw_request(port, method, "/status.json").status, 405) << method;
 }

@@ -3,11 +3,16 @@
 #include "files.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <fstream>
+#include <memory>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace qstatus::test {
 
@@ -35,32 +40,124 @@ int start_qorstatus(TempSite& site, const qor::Argv& extra, std::string& error, 
     return port;
 }
 
-Answer raw_request(int port, const std::string& method, const std::string& target) {
-    Answer a;
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return a;
-    timeval limit{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+Connection::Connection(int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string request = method + " " + target +
-                          " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                          "Content-Length: 0\r\nConnection: close\r\n\r\n";
-    std::string reply;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-        char buf[4096];
-        for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) reply.append(buf, n);
+    if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd_);
+        fd_ = -1;
     }
-    close(fd);
+}
+
+Connection::~Connection() {
+    if (fd_ >= 0) close(fd_);
+}
+
+bool Connection::send(const std::string& bytes) {
+    std::size_t done = 0;
+    while (fd_ >= 0 && done < bytes.size()) {
+        ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return fd_ >= 0;
+}
+
+namespace {
+
+// True once received holds a whole answer: its head and as much body as it
+// announced (chromedriver may keep the connection open after it).
+bool whole_answer(const std::string& received) {
+    auto split = received.find("\r\n\r\n");
+    if (split == std::string::npos) return false;
+    std::string head = received.substr(0, split);
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    auto length = head.find("content-length:");
+    return length != std::string::npos &&
+           received.size() - split - 4 >= std::strtoul(head.c_str() + length + 15, nullptr, 10);
+}
+
+} // namespace
+
+bool Connection::closed_within(double seconds, bool answer_ends) {
+    if (fd_ < 0) return true;
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    char buf[16384];
+    while (true) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        until - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0) return false;
+        pollfd p{fd_, POLLIN, 0};
+        int r = poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
+        if (r < 0 && errno != EINTR) return true;
+        if (r <= 0) continue;
+        ssize_t n = read(fd_, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return true; // closed, or reset
+        received.append(buf, static_cast<std::size_t>(n));
+        if (answer_ends && whole_answer(received)) return false;
+    }
+}
+
+Answer parse_answer(const std::string& reply) {
+    Answer a;
     auto split = reply.find("\r\n\r\n");
     if (reply.compare(0, 9, "HTTP/1.1 ") != 0 || split == std::string::npos) return a;
     a.status = std::atoi(reply.c_str() + 9);
     a.head = reply.substr(0, split);
     a.body = reply.substr(split + 4);
     return a;
+}
+
+Answer http(int port, const std::string& method, const std::string& target, const std::string& body,
+            const std::string& host, double seconds) {
+    Connection c(port);
+    std::string request =
+        method + " " + target +
+        " HTTP/1.1\r\nHost: " + (host.empty() ? "127.0.0.1:" + std::to_string(port) : host) +
+        "\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+    if (!body.empty()) request += "Content-Type: application/json\r\n";
+    request += "\r\n" + body;
+    if (!c.send(request)) return {};
+    c.closed_within(seconds, true);
+    return parse_answer(c.received);
+}
+
+SlowClients::SlowClients(int port, int silent, int trickling)
+    : thread_([this, port, silent, trickling] {
+          std::vector<std::unique_ptr<Connection>> held(silent + trickling);
+          auto last_line = std::chrono::steady_clock::now();
+          while (!stop_) {
+              bool tick = std::chrono::steady_clock::now() - last_line >= std::chrono::seconds(2);
+              if (tick) last_line = std::chrono::steady_clock::now();
+              for (std::size_t i = 0; i < held.size(); ++i) {
+                  bool trickles = static_cast<int>(i) < trickling;
+                  if (!held[i] || held[i]->closed_within(0.001)) {
+                      held[i] = std::make_unique<Connection>(port);
+                      if (trickles) held[i]->send("GET /status.json HTTP/1.1\r\n");
+                  } else if (trickles && tick) {
+                      held[i]->send("X-Slow: 1\r\n");
+                  }
+              }
+              std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          }
+      }) {}
+
+SlowClients::~SlowClients() {
+    stop_ = true;
+    thread_.join();
+}
+
+long rss_kb(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+    return 0;
 }
 
 void write_night(TempSite& site, const std::string& now_line, int frame, bool live) {
