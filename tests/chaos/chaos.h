@@ -32,6 +32,7 @@ enum class Trigger {
     now,               // at once
     filter_posted,     // a new filt_ line in obs.log: the driver waits for its reply
     move_posted,       // a new move_ line in obs.log
+    move_replied,      // the driver printed a move's reply: it reads the frame number next
     exposing,          // the camera has begun a new exposure
     frame_claimed,     // the driver printed "-------produced file"
     last_frame_wanted, // "wantfile:" for the last frame of a line: its rewrite comes next

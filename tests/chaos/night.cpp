@@ -59,7 +59,8 @@ int count_lines_starting(const std::string& text, const char* prefix) {
 
 // What the harness watches for its triggers.
 struct Seen {
-    int filter_posts = 0, move_posts = 0, claims = 0, last_wants = 0, lines_done = 0;
+    int filter_posts = 0, move_posts = 0, move_replies = 0, claims = 0, last_wants = 0,
+        lines_done = 0;
     std::string exposure; // begin stamp of the newest exposure, when it is running
 };
 
@@ -271,6 +272,11 @@ Seen Night::seen() {
     Record now;
     now.batch = rec_.batch;
     now.console = console();
+    // The driver prints each reply it accepts behind a row of stars.
+    for (auto at = now.console.find("\n************* "); at != std::string::npos;
+         at = now.console.find("\n************* ", at + 1)) {
+        s.move_replies += now.console.compare(at + 24, 4, "move") == 0;
+    }
     now.runs = rec_.runs;
     for (const auto& e : worked(now).events) {
         int frames = std::atoi(qobs::words_of(rec_.batch[e.line])[3].c_str());

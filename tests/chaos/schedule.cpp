@@ -102,7 +102,7 @@ Schedule short_schedule() {
         {Trigger::exposing, 0.2, Fault::clock_back},
         {Trigger::now, 10, Fault::clock_forward},
         {Trigger::last_frame_wanted, 0, Fault::disk_full, 15},
-        {Trigger::frame_claimed, 0, Fault::hang_dbshow, 25},
+        {Trigger::move_replied, 0, Fault::hang_dbshow, 25},
     };
 }
 
@@ -138,8 +138,8 @@ Schedule random_schedule(unsigned seed) {
                          uniform(4, 12)});
             break;
         case Fault::hang_dbshow:
-            s.push_back({pick({Trigger::frame_claimed, Trigger::exposing, Trigger::move_posted}),
-                         uniform(0, 2), f, 25});
+            s.push_back({pick({Trigger::move_replied, Trigger::exposing, Trigger::move_posted}),
+                         uniform(0, 1), f, 25});
             break;
         case Fault::junk_ss:
         case Fault::junk_pp:
