@@ -64,6 +64,29 @@ struct Seen {
     std::string exposure; // begin stamp of the newest exposure, when it is running
 };
 
+// A trigger is seen when its count has grown since the step was armed.
+bool came(Trigger t, const Seen& now, const Seen& base) {
+    switch (t) {
+    case Trigger::now:
+        return true;
+    case Trigger::filter_posted:
+        return now.filter_posts > base.filter_posts;
+    case Trigger::move_posted:
+        return now.move_posts > base.move_posts;
+    case Trigger::move_replied:
+        return now.move_replies > base.move_replies;
+    case Trigger::exposing:
+        return !now.exposure.empty() && now.exposure != base.exposure;
+    case Trigger::frame_claimed:
+        return now.claims > base.claims;
+    case Trigger::last_frame_wanted:
+        return now.last_wants > base.last_wants;
+    case Trigger::line_done:
+        return now.lines_done > base.lines_done;
+    }
+    return false;
+}
+
 class Night {
   public:
     Night(const Schedule& schedule, const Options& options)
@@ -410,30 +433,7 @@ Table Night::run() {
             }
             if (fire_at < 0) {
                 Seen n = s.when == Trigger::now ? Seen{} : seen();
-                bool hit = false;
-                switch (s.when) {
-                case Trigger::now:
-                    hit = true;
-                    break;
-                case Trigger::filter_posted:
-                    hit = n.filter_posts > base.filter_posts;
-                    break;
-                case Trigger::move_posted:
-                    hit = n.move_posts > base.move_posts;
-                    break;
-                case Trigger::exposing:
-                    hit = !n.exposure.empty() && n.exposure != base.exposure;
-                    break;
-                case Trigger::frame_claimed:
-                    hit = n.claims > base.claims;
-                    break;
-                case Trigger::last_frame_wanted:
-                    hit = n.last_wants > base.last_wants;
-                    break;
-                case Trigger::line_done:
-                    hit = n.lines_done > base.lines_done;
-                    break;
-                }
+                bool hit = s.when == Trigger::now || came(s.when, n, base);
                 if (hit) {
                     fire_at = now + s.delay;
                     seen_trigger = true;

@@ -41,6 +41,8 @@ const char* trigger_name(Trigger t) {
         return "filter posted";
     case Trigger::move_posted:
         return "move posted";
+    case Trigger::move_replied:
+        return "move reply read";
     case Trigger::exposing:
         return "exposure begun";
     case Trigger::frame_claimed:
