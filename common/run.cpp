@@ -190,7 +190,7 @@ Captured run_capture(const Argv& argv, std::size_t max_bytes, double limit_secon
     return result;
 }
 
-bool run_background(const Argv& argv) {
+bool run_background(const Argv& argv, const std::string& log) {
     if (argv.empty()) return false;
     // The program writes errno into this pipe when exec fails; a successful
     // exec closes it empty. So a program that cannot start is seen, not guessed.
@@ -212,6 +212,14 @@ bool run_background(const Argv& argv) {
         if (devnull >= 0) {
             dup2(devnull, STDIN_FILENO);
             if (devnull != STDIN_FILENO) close(devnull);
+        }
+        if (!log.empty()) {
+            int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+            if (out < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(out, STDERR_FILENO) < 0) {
+                int err = errno;
+                (void)!write(report[1], &err, sizeof err);
+                _exit(127);
+            }
         }
         exec_child(argv, false, report[1]);
     }

@@ -54,8 +54,10 @@ Captured run_capture(const Argv& argv, std::size_t max_bytes,
 
 // Starts the program in the background, detached (its own session, standard
 // input from /dev/null), and does not wait for it: the "cmd &" of a command
-// line. Returns false when it could not be started (no fork, or the exec
-// failed: errno then tells why); true once the program runs.
-bool run_background(const Argv& argv);
+// line. With a log path its standard output and error are appended to that
+// file instead of ours, so it holds no pipe of ours open after we end.
+// Returns false when it could not be started (no fork, the log cannot be
+// opened, or the exec failed: errno then tells why); true once it runs.
+bool run_background(const Argv& argv, const std::string& log = {});
 
 } // namespace qor

@@ -13,6 +13,12 @@ double now() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+double monotonic() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 // Measured on the monotonic clock: a wall clock stepped back or forward
 // while we sleep changes nothing.
 void sleep(double seconds) {

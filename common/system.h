@@ -22,15 +22,19 @@ class System {
   public:
     virtual ~System() = default;
 
-    // Clock: seconds since the epoch, with fraction, and a pause.
+    // Clock: seconds since the epoch, with fraction, and a pause. The
+    // monotonic clock never steps; against it a program sees the wall clock
+    // stepped (by hand, or by time synchronisation) and can say so.
     virtual double now() = 0;
+    virtual double monotonic() = 0;
     virtual void sleep(double seconds) = 0;
 
     // Programs, each ended at the time limit of run.h.
     virtual int run(const Argv& argv, double limit_seconds = default_time_limit()) = 0;
     virtual Captured capture(const Argv& argv, std::size_t max_bytes,
                              double limit_seconds = default_time_limit()) = 0;
-    virtual bool background(const Argv& argv) = 0;
+    // log: where its output goes (appended), else our own standard output.
+    virtual bool background(const Argv& argv, const std::string& log = {}) = 0;
 
     // Console: standard output, and one line of standard input (at most
     // max_chars of it, the rest of the line discarded, without its line
@@ -49,6 +53,7 @@ class System {
 // interface built on it.
 namespace real {
 double now();
+double monotonic();
 void sleep(double seconds);
 void print(std::string_view text);
 std::optional<std::string> read_line(std::size_t max_chars);
@@ -58,6 +63,7 @@ bool remove_file(const std::string& path);
 template <class Base = System> class RealSystemOf : public Base {
   public:
     double now() override { return real::now(); }
+    double monotonic() override { return real::monotonic(); }
     void sleep(double seconds) override { real::sleep(seconds); }
     int run(const Argv& argv, double limit_seconds = default_time_limit()) override {
         return qor::run(argv, limit_seconds);
@@ -66,7 +72,9 @@ template <class Base = System> class RealSystemOf : public Base {
                      double limit_seconds = default_time_limit()) override {
         return qor::run_capture(argv, max_bytes, limit_seconds);
     }
-    bool background(const Argv& argv) override { return qor::run_background(argv); }
+    bool background(const Argv& argv, const std::string& log = {}) override {
+        return qor::run_background(argv, log);
+    }
     void print(std::string_view text) override { real::print(text); }
     std::optional<std::string> read_line(std::size_t max_chars) override {
         return real::read_line(max_chars);

@@ -22,4 +22,46 @@ std::optional<int> read_int(std::string_view text, std::string_view* rest) {
     return static_cast<int>(v);
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence of a printable character at the
+// start of s (1 for plain ASCII), or 0.
+std::size_t printable_sequence(std::string_view s) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    unsigned char c = byte(0);
+    if (c >= 0x20 && c < 0x7f) return 1;
+    std::size_t n = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+    if (n == 0 || s.size() < n) return 0;
+    unsigned long cp = c & (0x7f >> n);
+    for (std::size_t i = 1; i < n; ++i) {
+        if ((byte(i) & 0xc0) != 0x80) return 0;
+        cp = (cp << 6) | (byte(i) & 0x3f);
+    }
+    static constexpr unsigned long least[] = {0, 0, 0x80, 0x800, 0x10000};
+    bool valid = cp >= least[n] && cp <= 0x10ffff && !(cp >= 0xd800 && cp <= 0xdfff);
+    return valid && cp >= 0xa0 ? n : 0; // U+0080..U+009F are controls too
+}
+
+} // namespace
+
+std::string printable(std::string_view text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        std::size_t n = text[0] == '\n' || text[0] == '\t' ? 1 : printable_sequence(text);
+        if (n > 0) {
+            out.append(text.substr(0, n));
+            text.remove_prefix(n);
+            continue;
+        }
+        auto c = static_cast<unsigned char>(text[0]);
+        out += "\\x";
+        out += hex[c >> 4];
+        out += hex[c & 15];
+        text.remove_prefix(1);
+    }
+    return out;
+}
+
 } // namespace qor

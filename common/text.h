@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace qor {
@@ -12,5 +13,12 @@ namespace qor {
 // at the int range instead of overflowing. rest, when given, receives what
 // follows the digits.
 std::optional<int> read_int(std::string_view text, std::string_view* rest = nullptr);
+
+// A text as it may safely reach a terminal: control bytes (other than tab
+// and line end), DEL, and bytes that are not well-formed UTF-8 or encode a
+// C1 control are shown as \xHH, so an escape sequence in a batch line or a
+// file can never clear or reprogram the observer's terminal, and a NUL
+// never cuts what follows it.
+std::string printable(std::string_view text);
 
 } // namespace qor

@@ -43,11 +43,14 @@ int Daemon::start(const std::vector<std::string>& args) {
         break;
     case Opened::no_device:
         host_.print("uart open err: " + error + "\n");
+        link_state("link daemon ended: uart open err: " + error);
         return -1;
     case Opened::no_setup:
         host_.print("set_com failed!\n");
+        link_state("link daemon ended: set_com failed");
         return -1;
     }
+    link_state("serial line up");
     if (build_.attention_at_start) write(attention);
     job.read_obsnum();
     return 0;
@@ -74,9 +77,13 @@ void Daemon::retry_lost_port() {
     case Opened::ok:
         if (lost_) host_.print("serial line back\n");
         lost_ = false;
+        link_state("serial line up");
         return;
     case Opened::no_device:
-        if (!lost_) host_.print("uart open err: " + error + "\n");
+        if (!lost_) {
+            host_.print("uart open err: " + error + "\n");
+            lost_since("uart open err: " + error);
+        }
         lost_ = true;
         return;
     case Opened::no_setup:
@@ -93,9 +100,26 @@ void Daemon::reopen_for_command() {
 }
 
 void Daemon::lose(const std::string& why) {
-    if (!lost_) host_.print("serial line lost: " + why + "\n");
+    if (!lost_) {
+        host_.print("serial line lost: " + why + "\n");
+        lost_since(why);
+    }
     lost_ = true;
     host_.close_port();
+}
+
+void Daemon::lost_since(const std::string& why) {
+    std::time_t t = static_cast<std::time_t>(std::floor(host_.now()));
+    link_state("serial line lost at " + qor::clock_text(t) + " (" + why +
+               "): nothing reaches the telescope until it is back");
+}
+
+// One line for the driver and the observers: whether what the driver posts
+// can reach the telescope at all. Written only when it changes.
+void Daemon::link_state(const std::string& text) {
+    if (text == link_state_) return;
+    link_state_ = text;
+    host_.replace_file(qor::site_path("/u/tarnu/status/link.txt"), text + "\n");
 }
 
 void Daemon::write(const std::string& bytes) {
@@ -112,12 +136,23 @@ int Daemon::run() {
 // One look at the line a second: the sleep makes up the rest of the second
 // after the last look, so the time the tools take does not stretch the
 // rhythm, and a cycle that ran long is followed at once.
+// The rhythm is kept on the monotonic clock; a wall clock stepped meanwhile
+// is said once per step, since the reply stamps and the time answers follow it.
 void Daemon::pace() {
     double wait = 1;
-    if (last_look_ >= 0) wait = std::clamp(1 - (host_.now() - last_look_), 0.0, 1.0);
+    if (last_look_ >= 0) wait = std::clamp(1 - (host_.monotonic() - last_look_), 0.0, 1.0);
     host_.sleep(wait);
-    double now = host_.now();
-    if (last_look_ >= 0) longest_cycle_ = std::max(longest_cycle_, now - last_look_);
+    double now = host_.monotonic();
+    double offset = host_.now() - now;
+    if (last_look_ >= 0) {
+        longest_cycle_ = std::max(longest_cycle_, now - last_look_);
+        if (std::fabs(offset - clock_offset_) > 2) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "host clock stepped by %+.0f s\n", offset - clock_offset_);
+            host_.print(buf);
+        }
+    }
+    clock_offset_ = offset;
     last_look_ = now;
 }
 

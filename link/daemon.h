@@ -59,6 +59,7 @@ class Daemon {
     void reopen_for_command();
     void retry_lost_port();
     void lose(const std::string& why);
+    void lost_since(const std::string& why);
     void write(const std::string& bytes);
     void pace();
     void test_traffic();
@@ -68,7 +69,9 @@ class Daemon {
     void fail() {
         running_ = false;
         exit_status_ = -1;
+        link_state("link daemon ended: set_com failed");
     }
+    void link_state(const std::string& text);
 
     const Build& build_;
     Host& host_;
@@ -85,8 +88,10 @@ class Daemon {
     bool handed_over_ = false;
     bool resend_due_ = false; // after an in-process restart
     int exit_status_ = 0;
-    double last_look_ = -1;
+    double last_look_ = -1;  // monotonic
+    double clock_offset_ = 0; // wall clock minus monotonic at the last look
     double longest_cycle_ = 0;
+    std::string link_state_;
 };
 
 // main of every build: the program for its row of the table.

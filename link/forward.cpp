@@ -15,12 +15,32 @@ std::optional<qor::Counter> Forwarder::counter(const char* name, const char* con
     return c;
 }
 
+bool Forwarder::trusted(const qor::Counter& read) {
+    // The first look adopts what it finds (a command posted before a restart
+    // is still to go out); "00" is the driver starting afresh.
+    if (!taken_ || read.taken == *taken_ || read == qor::Counter{}) {
+        taken_ = read.taken;
+        ss_odd_said_ = false;
+        return true;
+    }
+    qor::Counter back{*taken_, *taken_};
+    if (!ss_odd_said_) {
+        sys_.print("mailbox counter ss reads " + read.text() +
+                   ", but the last command this daemon took was in slot s" + *taken_ +
+                   ": nothing taken, the counter set back to " + back.text() + "\n");
+    }
+    ss_odd_said_ = true;
+    box_.set_counter("ss", back);
+    ss = back;
+    return false;
+}
+
 void Forwarder::whatsend(std::string& send_buf) {
     if (!ss.pending()) {
         // An error text or a hand-typed value is no counter: acting on it
         // would replay old slots to the telescope and write nonsense back.
         auto read = counter("ss", "no command taken", ss_said_);
-        if (!read) return;
+        if (!read || !trusted(*read)) return;
         ss = *read;
     }
     if (!ss.pending()) {
@@ -38,6 +58,7 @@ void Forwarder::whatsend(std::string& send_buf) {
     // mark a command taken that never went out.
     if (got.timed_out) return;
     ss.taken = next;
+    taken_ = next;
     std::string command = qor::from_key_word(c_text(got.out));
     if (command.starts_with("mo")) {
         if (auto moved = rewrite_move(command)) {
@@ -58,7 +79,19 @@ void Forwarder::post_reply(std::string_view jtime, std::string_view reply) {
     sys_.sleep(1);
     auto pp = counter("pp", "replies not posted", pp_said_);
     if (!pp) return;
+    // The driver empties the ring after reading ("00"); otherwise it still
+    // shows our last reply, unread. Anything else came from a third hand:
+    // the reply still goes into the next slot, where the driver, which
+    // checks every reply's time stamp, finds it.
+    bool ours = *pp == qor::Counter{} ||
+                (pp->taken == '0' && (!reply_slot_ || pp->posted == *reply_slot_));
+    if (!ours && !pp_odd_said_) {
+        sys_.print("mailbox counter pp reads " + pp->text() + ", but the last reply this daemon " +
+                   "posted was in slot p" + reply_slot_.value_or('0') + "\n");
+    }
+    pp_odd_said_ = !ours;
     pp->posted = qor::successor(pp->posted);
+    reply_slot_ = pp->posted;
     // The words sh would make of "keyset p<n> <jtime><reply>": a line end in
     // the reply ends the word, and nothing in it is run.
     box_.set(qor::slot_key('p', pp->posted),

@@ -35,12 +35,21 @@ class Forwarder {
     // The counter, or nothing (said once until it reads again) when the
     // key holds anything but two sequence characters.
     std::optional<qor::Counter> counter(const char* name, const char* consequence, bool& said);
+    // Whether ss as read can be acted on: its taken character is the one
+    // this daemon last wrote (or the driver's reset "00"). Anything else was
+    // written by a third hand: its posted character cannot be trusted
+    // either, and acting on it would replay old slots to the telescope. The
+    // counter is then set back to the last slot taken, which the driver sees
+    // as its command not yet taken, and posts again.
+    bool trusted(const qor::Counter& read);
 
     qor::System& sys_;
     qor::Mailbox box_;
     bool keep_send_again_;
-    bool ss_said_ = false;
-    bool pp_said_ = false;
+    std::optional<char> taken_;       // the taken character of ss we last wrote
+    std::optional<char> reply_slot_;  // the posted character of pp we last wrote
+    bool ss_said_ = false, ss_odd_said_ = false;
+    bool pp_said_ = false, pp_odd_said_ = false;
 };
 
 } // namespace qlink

@@ -1,7 +1,6 @@
 #include "job.h"
 
 #include "framing.h"
-#include "ring.h"
 #include "site.h"
 #include "text.h"
 
@@ -57,15 +56,19 @@ void JobTracker::track(std::string_view phase, std::string_view v1, const Expo& 
         if (v1.size() > 56) {
             if (auto f = qor::read_int(v1.substr(56, 4))) filter = *f > 9999 ? 0 : *f;
         }
+        // The mailbox is left alone when an exposure starts: clearing the
+        // counters would wipe a command posted and not yet taken (the
+        // driver's next one, or the first of a driver started meanwhile).
         if (job == 1) {
             checkname(v1, expo.vv);
-            qor::Mailbox box(sys_);
-            box.set_counter("pp", {});
-            box.set_counter("ss", {});
         } else if (job == 3) {
             sys_.remove_file(qor::site_path("/u/tarnu/status/job.txt"));
+            // The first reading after start-up finds the camera as an earlier
+            // instance left it: an idle camera then has no new frame to show.
             // 0 is a valid observation number; only -1 means none was read.
-            if (obsnum >= 0) sys_.background({qor::tool_path("newimage2"), std::to_string(obsnum)});
+            if (prev_job != 0 && obsnum >= 0) {
+                sys_.background({qor::tool_path("newimage2"), std::to_string(obsnum)});
+            }
         }
     }
     prev_job = job;

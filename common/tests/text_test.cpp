@@ -24,3 +24,11 @@ TEST(Text, FilterTableEntriesAndTheirLimit) {
     for (int i = 0; i < 40; ++i) text += "\nc " + std::to_string(100 + i);
     EXPECT_EQ(qor::parse_filter_table(text).entries.size(), qor::max_filters);
 }
+
+TEST(Text, PrintableEscapesWhatCouldReachATerminalRaw) {
+    using namespace std::string_literals;
+    EXPECT_EQ(qor::printable("M42 \xce\xa9 Cen\tx\n"), "M42 \xce\xa9 Cen\tx\n"); // UTF-8 kept
+    EXPECT_EQ(qor::printable("a\0b\x1b[2Jc\r\n"s), "a\\x00b\\x1b[2Jc\\x0d\n");
+    // DEL, a C1 control in UTF-8, a lone continuation byte, a cut sequence.
+    EXPECT_EQ(qor::printable("\x7f\xc2\x9b\x80\xe2\x82"), "\\x7f\\xc2\\x9b\\x80\\xe2\\x82");
+}

@@ -50,13 +50,14 @@ TEST_P(EveryBuild, PollsForwardsPublishesAndFollowsTheCamera) {
     std::time_t answered = static_cast<std::time_t>(host.t);
     EXPECT_EQ(host.writes.back(), time_answer(answered));
 
-    // An exposure: job file, mailbox cleared, the dome stopped near its end;
-    // then idle: the dome started and the preview of frame 0 (a valid number).
+    // An exposure: job file, the mailbox as it was (a reply still unread),
+    // the dome stopped near its end; then idle: the dome started and the
+    // preview of frame 0 (a valid number).
     host.exp3 = exp3_line("21:00:00", "20:00:00", "20:00:05");
     d.receive(status_record());
     EXPECT_TRUE(qor::file_exists(root.path("u/tarnu/status/job.txt")));
-    EXPECT_EQ(host.db["qor.ss"], "00");
-    EXPECT_EQ(host.db["qor.pp"], "00");
+    EXPECT_EQ(host.db["qor.ss"], "11");
+    EXPECT_EQ(host.db["qor.pp"], "10");
     EXPECT_EQ(host.db["qor.v1"], status_record().substr(1, 67));
     d.receive(status_record()); // 30 s, now known, minus some 20 s gone
 

@@ -209,7 +209,6 @@ TEST_F(DaemonTest, JobTrackingWritesJobFileAndRaisesEachDomeRequestOnce) {
     status_at(0, exposing);
     EXPECT_EQ(file("u/tarnu/status/job.txt"),
               "123\nANDR\n" + std::string(30, 'b') + "\nM31\n3 V\n30\n4096 x 4160\n");
-    EXPECT_EQ(host.db["qor.ss"], "00");
     // Raised by the record that shows 24 s left, sent once, never repeated.
     for (int s : {5, 6, 7, 9}) { // 25, 24, 23, 21 s left
         status_at(s, exposing);

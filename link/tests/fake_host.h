@@ -68,8 +68,8 @@ struct FakeHost : qor::test::FakeSystemOf<Host> {
         events.push_back("search");
         searches.emplace_back(names.begin(), names.end());
     }
-    bool background(const qor::Argv& a) override {
-        FakeSystemOf::background(a);
+    bool background(const qor::Argv& a, const std::string& log = {}) override {
+        FakeSystemOf::background(a, log);
         errno = ENOENT;
         return !background_fails;
     }

@@ -64,7 +64,7 @@ TEST_F(Faults, Exp3WithoutItsStampsLeavesTheJobStateAsItWas) {
     host.exp3 = idle_exp3;
     d.receive(status_record());
     EXPECT_EQ(cycles(3), Texts{"`filt R\n"});
-    EXPECT_EQ(host.backgrounds.size(), 1u);
+    EXPECT_TRUE(host.backgrounds.empty());
     EXPECT_EQ(std::count(host.writes.begin(), host.writes.end(), "`$"), 0);
 }
 
@@ -91,6 +91,79 @@ TEST_F(Faults, ACounterThatIsNotTwoSequenceCharactersMeansNothingNew) {
     host.db["qor.pp"] = "00";
     d.receive("park done\n");
     EXPECT_EQ(host.db["qor.p1"].substr(8), "_park_done");
+}
+
+// A command posted and not yet sent when an exposure starts goes out: the
+// first reading of a daemon started during an earlier run's exposure, and
+// any later exposure start, leave the mailbox alone. The first reading of
+// an idle camera starts no preview of a frame that was never taken.
+TEST_F(Faults, AnExposureStartNeverWipesAPostedCommand) {
+    const std::string exposing = exp3_line("21:00:00", "20:00:00", "20:00:05");
+    d.receive(status_record());
+    EXPECT_TRUE(host.backgrounds.empty());
+    Daemon fresh(telelink_build, host);
+    ASSERT_EQ(fresh.start({"telelink"}), 0);
+    host.db["qor.ss"] = "10";
+    host.db["qor.s1"] = "filt_R";
+    host.exp3 = exposing;
+    fresh.receive(status_record());
+    EXPECT_EQ(sent_in(fresh, host, 3), Texts{"`filt R\n"});
+
+    host.exp3 = idle_exp3;
+    fresh.receive(status_record());
+    host.db["qor.ss"] = "21";
+    host.db["qor.s2"] = "move_01:00:00.0_10:00:00";
+    host.exp3 = exposing;
+    fresh.receive(status_record()); // 20 s left: the dome's request goes first
+    EXPECT_EQ(sent_in(fresh, host, 6), (Texts{"`$", "`move 01:00:00.0  10:00:00\n"}));
+    EXPECT_EQ(host.db["qor.ss"], "22");
+    // The frame fresh saw being taken, once.
+    EXPECT_EQ(host.backgrounds, (std::vector<qor::Argv>{{qor::tool_path("newimage2"), "7"}}));
+}
+
+// A well-formed counter that neither side wrote: ss "23" where the daemon
+// took slot 1 replays nothing and is set back to "11" (said once), so the
+// driver's next post lands in the slot the daemon takes next; a reply on a
+// pp that is not what the daemon left is still posted, and said.
+TEST_F(Faults, ACounterWrittenByAThirdHandIsSaidAndReplaysNothing) {
+    host.db["qor.s1"] = "filt_R";
+    host.db["qor.ss"] = "10";
+    EXPECT_EQ(cycles(3), Texts{"`filt R\n"});
+    host.db["qor.s2"] = "move_01:00:00.0_10:00:00"; // an old command in the slots
+    host.db["qor.s0"] = "filt_B";
+    host.db["qor.ss"] = "23";
+    EXPECT_EQ(cycles(6), (Texts{"`", "`"}));
+    EXPECT_EQ(host.db["qor.ss"], "11");
+    EXPECT_EQ(said("mailbox counter ss reads 23, but the last command this daemon took was in "
+                   "slot s1: nothing taken, the counter set back to 11\n"),
+              1);
+    host.db["qor.s2"] = "filt_V";
+    host.db["qor.ss"] = "21";
+    EXPECT_EQ(cycles(3), Texts{"`filt V\n"});
+
+    d.receive("filt done\n");
+    host.db["qor.pp"] = "23";
+    d.receive("late\n");
+    EXPECT_EQ(host.db["qor.pp"], "33");
+    EXPECT_EQ(host.db["qor.p3"].substr(8), "_late");
+    EXPECT_EQ(said("mailbox counter pp reads 23, but the last reply this daemon posted was in "
+                   "slot p1\n"),
+              1);
+}
+
+// A wall clock stepped back or forward is said once per step; the rhythm of
+// the line keeps to the monotonic clock.
+TEST_F(Faults, AStepOfTheWallClockIsSaid) {
+    cycles(2);
+    host.stepped = -30;
+    cycles(2);
+    host.stepped = 0;
+    std::size_t before = host.sleeps.size();
+    cycles(3);
+    EXPECT_EQ(said("host clock stepped by -30 s\n"), 1);
+    EXPECT_EQ(said("host clock stepped by +30 s\n"), 1);
+    EXPECT_EQ(std::vector<double>(host.sleeps.begin() + before, host.sleeps.end()),
+              std::vector<double>(3, 1.0));
 }
 
 // A key tool that hangs is ended at its limit: a slot read that timed out is
@@ -171,9 +244,14 @@ TEST_F(Faults, ALostLineIsReopenedAndNoCommandIsLost) {
     EXPECT_EQ(said("serial line lost: Input/output error\n"), 1);
     EXPECT_EQ(said("uart open err"), 0);
     EXPECT_EQ(host.count("open ttyS0"), 6);
+    // Where the driver learns that its command cannot reach the telescope.
+    const std::string link = root.path("u/tarnu/status/link.txt");
+    EXPECT_EQ(qor::read_file(link), "serial line lost at 21:00:11 (Input/output error): nothing "
+                                    "reaches the telescope until it is back\n");
     host.open_fails = false;
     EXPECT_EQ(cycles(3), Texts{"`filt R\n"});
     EXPECT_EQ(said("serial line back\n"), 1);
+    EXPECT_EQ(qor::read_file(link), "serial line up\n");
 
     // A write that fails keeps its record for the line's return.
     host.db["qor.ss"] = "21";

@@ -36,7 +36,8 @@ const char* usage_text =
     "         --ti-interval S (0 never)  --time-tolerance S  --quote-every N (0 never)\n"
     "         --clock-offset S  --longitude DEG  --ra HOURS  --dec DEG  --filter N\n"
     "         --no-pace  --restart-every S  --garbage-every S  --split-every N\n"
-    "         --seed N  --verbose\n";
+    "         --seed N  --verbose\n"
+    "       scopesim [--root DIR] [options] --print-status   (the first status line, then end)\n";
 
 double now_s() {
     timespec ts{};
@@ -49,6 +50,7 @@ struct Options {
     bool daemon = false;
     std::string control;
     bool has_control = false;
+    bool print_status = false;
 };
 
 bool parse_number(const char* text, double& out) {
@@ -96,6 +98,8 @@ bool parse_options(int argc, char** argv, Options& o, std::string& error) {
             o.has_control = true;
         } else if (a == "--daemon") {
             o.daemon = true;
+        } else if (a == "--print-status") {
+            o.print_status = true;
         } else if (a == "--no-pace") {
             c.pace = false;
         } else if (a == "--verbose") {
@@ -393,6 +397,14 @@ int main(int argc, char** argv) {
             std::cerr << "scopesim: " << error << "\n";
             return 1;
         }
+        return 0;
+    }
+
+    if (o.print_status) {
+        // What the telescope would report first with these options: a site
+        // made before the simulator starts holds it as its last status line.
+        Log quiet("/dev/null", false);
+        std::cout << Sim(o.cfg, quiet, now_s()).status_now(now_s()) << "\n";
         return 0;
     }
 

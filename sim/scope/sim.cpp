@@ -80,7 +80,7 @@ void Sim::queue(Outgoing o) {
     outbox_.push_back(std::move(o));
 }
 
-void Sim::queue_status(double now) {
+StatusFields Sim::fields(double now) const {
     StatusFields f;
     f.clock_s = local_seconds(now + cfg_.clock_offset);
     f.lst_h = sidereal_hours(now, cfg_.longitude);
@@ -88,12 +88,21 @@ void Sim::queue_status(double now) {
     f.dec_deg = mount_.dec_deg;
     f.ha_h = ha_of(f.lst_h, f.ra_h);
     f.slewing = mount_.slewing;
-    if (mount_.slewing) slew_count_ = slew_count_ % 99 + 1;
     f.slew_count = slew_count_;
     f.dome_rotating = dome_rotating_;
     f.filter_moving = filter_target_ >= 0;
     f.filter = filter_;
     f.temperature_c = 5.0 + 3.0 * std::sin(now / 3600.0);
+    return f;
+}
+
+std::string Sim::status_now(double now) const {
+    return status_line(fields(now));
+}
+
+void Sim::queue_status(double now) {
+    if (mount_.slewing) slew_count_ = slew_count_ % 99 + 1;
+    StatusFields f = fields(now);
     ++status_count_;
     bool quoted = cfg_.quote_every > 0 && status_count_ % cfg_.quote_every == 0;
     std::string rec = status_record(f, quoted);

@@ -5,6 +5,7 @@
 
 #include "command.h"
 #include "sky.h"
+#include "status.h"
 #include "splitter.h"
 
 #include <deque>
@@ -74,11 +75,14 @@ class Sim {
     // or S seconds): the host then meets a hung-up line, and no device.
     bool plugged() const { return plugged_; }
     const Mount& mount() const { return mount_; }
+    // The status line the telescope would send now (without its backquote).
+    std::string status_now(double now) const;
     int filter() const { return filter_; }
 
   private:
     void queue(Outgoing o);
     void queue_status(double now);
+    StatusFields fields(double now) const;
     void queue_garbage(std::size_t n);
     void reply(std::string text, const char* what);
     void command(const std::string& payload, Kind kind, double now);

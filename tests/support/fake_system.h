@@ -27,8 +27,11 @@
 namespace qor::test {
 
 template <class Base = qor::System> struct FakeSystemOf : Base {
-    // Clock: seconds since the epoch (tests run in UTC).
+    // Clock: seconds since the epoch (tests run in UTC). t moves with the
+    // sleeps; the wall clock reads t + stepped, so a test steps the wall
+    // clock alone by changing stepped.
     double t = 0;
+    double stepped = 0;
     std::vector<double> sleeps;
     // Called after every sleep, so a test can play the other side of the
     // mailbox or the camera while the program waits.
@@ -39,6 +42,7 @@ template <class Base = qor::System> struct FakeSystemOf : Base {
     // Programs other than the key tools, by base name.
     std::map<std::string, std::function<Captured(const Argv&)>> programs;
     std::vector<Argv> runs, captures, backgrounds;
+    std::vector<std::string> background_logs; // the log of each background start
 
     // Console.
     std::string out;
@@ -47,7 +51,8 @@ template <class Base = qor::System> struct FakeSystemOf : Base {
     // Paths whose replace_file/append_file fail, leaving the file as it was.
     std::set<std::string> failing_writes;
 
-    double now() override { return t; }
+    double now() override { return t + stepped; }
+    double monotonic() override { return t; }
     void sleep(double s) override {
         sleeps.push_back(s);
         if (s > 0) t += s;
@@ -71,8 +76,9 @@ template <class Base = qor::System> struct FakeSystemOf : Base {
         if (c.out.size() > max) c.out.resize(max);
         return c;
     }
-    bool background(const Argv& a) override {
+    bool background(const Argv& a, const std::string& log = {}) override {
         backgrounds.push_back(a);
+        background_logs.push_back(log);
         return true;
     }
 
