@@ -19,6 +19,7 @@ enum class Fault {
     unplug,        // scopesim "unplug S"
     hang_exp3,     // sim.hang.exp3 = 1, removed after `lasts`
     hang_dbshow,   // sim.hang.dbshow = 1, removed after `lasts`
+    hang_obsnum,   // dbshow hangs on the observation number alone, for `lasts`
     junk_ss,       // setups.qor.ss.value "23", written as the key file
     junk_pp,       // setups.qor.pp.value "23"
     clock_back,    // the host clock (of the driver and all it starts) 20 s back

@@ -161,6 +161,8 @@ std::vector<const char*> messages_for(Fault f) {
     case Fault::hang_exp3:
         return {"exp3 gave no exposure state"};
     case Fault::hang_dbshow:
+        return {"unreadable", "no observation number"};
+    case Fault::hang_obsnum:
         return {"no observation number"};
     case Fault::junk_ss:
         return {"mailbox counter ss reads"};

@@ -334,7 +334,9 @@ void Night::inject(const Step& s, bool trigger_seen, double now) {
         restores_.push_back({now + s.lasts, s.fault});
         break;
     case Fault::hang_dbshow:
-        site_.set_key("sim.hang.dbshow", "1");
+    case Fault::hang_obsnum:
+        site_.set_key("sim.hang.dbshow",
+                      s.fault == Fault::hang_dbshow ? "1" : "setups.variables.obsnum");
         restores_.push_back({now + s.lasts, s.fault});
         break;
     case Fault::junk_ss:
@@ -372,6 +374,7 @@ void Night::restore(Fault f) {
         fs::remove(site_.root() + "/var/camdb/sim.hang.exp3", ec);
         break;
     case Fault::hang_dbshow:
+    case Fault::hang_obsnum:
         fs::remove(site_.root() + "/var/camdb/sim.hang.dbshow", ec);
         break;
     case Fault::disk_full:

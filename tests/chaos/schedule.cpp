@@ -19,6 +19,8 @@ const char* fault_name(Fault f) {
         return "hang exp3";
     case Fault::hang_dbshow:
         return "hang dbshow";
+    case Fault::hang_obsnum:
+        return "hang dbshow on obsnum";
     case Fault::junk_ss:
         return "ss := 23";
     case Fault::junk_pp:
@@ -91,7 +93,7 @@ std::vector<std::string> long_batch() {
 // frames): line 1 meets the junk ss, the pulled line and a kill at its
 // rewrite; line 2 a kill while its filter turns, the junk pp, a kill during
 // an exposure, the hung exp3, the clock step and the full disk at its
-// rewrite; line 3 the hung camera database.
+// rewrite; line 3 the camera database hung on the frame number, then whole.
 Schedule short_schedule() {
     return {
         {Trigger::exposing, 0.3, Fault::junk_ss},
@@ -104,7 +106,8 @@ Schedule short_schedule() {
         {Trigger::exposing, 0.2, Fault::clock_back},
         {Trigger::now, 10, Fault::clock_forward},
         {Trigger::last_frame_wanted, 0, Fault::disk_full, 15},
-        {Trigger::move_replied, 0, Fault::hang_dbshow, 25},
+        {Trigger::move_posted, 0, Fault::hang_obsnum, 25},
+        {Trigger::exposing, 0, Fault::hang_dbshow, 25},
     };
 }
 
@@ -119,8 +122,8 @@ Schedule random_schedule(unsigned seed) {
     auto uniform = [&](double a, double b) { return std::uniform_real_distribution<>(a, b)(rng); };
     std::vector<Fault> faults{Fault::kill_driver, Fault::kill_driver, Fault::kill_driver,
                               Fault::unplug,      Fault::hang_exp3,   Fault::hang_dbshow,
-                              Fault::junk_ss,     Fault::junk_pp,     Fault::clock_back,
-                              Fault::disk_full};
+                              Fault::hang_obsnum, Fault::junk_ss,     Fault::junk_pp,
+                              Fault::clock_back,  Fault::disk_full};
     std::shuffle(faults.begin(), faults.end(), rng);
     Schedule s;
     for (Fault f : faults) {
@@ -142,6 +145,9 @@ Schedule random_schedule(unsigned seed) {
         case Fault::hang_dbshow:
             s.push_back({pick({Trigger::move_replied, Trigger::exposing, Trigger::move_posted}),
                          uniform(0, 1), f, 25});
+            break;
+        case Fault::hang_obsnum:
+            s.push_back({pick({Trigger::move_posted, Trigger::frame_claimed}), 0, f, 25});
             break;
         case Fault::junk_ss:
         case Fault::junk_pp:
