@@ -11,6 +11,7 @@
 #include "plan.h"
 #include "ring.h"
 #include "site.h"
+#include "text.h"
 
 #include <cstdio>
 #include <ctime>
@@ -20,9 +21,12 @@ int main(int argc, char** argv) {
         std::fputs("usage: batchcheck BATCH_FILE\n", stdout);
         return 2;
     }
+    // Every text printed passes through printable (batch lines and their
+    // fields included): a control byte in the file reaches no terminal.
+    auto say = [](const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); };
     auto text = qor::read_file(argv[1]);
     if (!text) {
-        std::printf("batchcheck: cannot read %s\n", argv[1]);
+        say("batchcheck: cannot read " + qor::printable(argv[1]) + "\n");
         return 2;
     }
     qobs::BatchStore store = qobs::BatchStore::parse(*text);
@@ -46,8 +50,7 @@ int main(int argc, char** argv) {
             continue;
         }
         if (!filter_text) continue;
-        std::fputs(qobs::plan_line(static_cast<int>(i) + 1, line, table, a_ep, scene).c_str(),
-                   stdout);
+        say(qor::printable(qobs::plan_line(static_cast<int>(i) + 1, line, table, a_ep, scene)));
         ++lines;
     }
     if (!store.beyond.empty()) {
@@ -59,7 +62,7 @@ int main(int argc, char** argv) {
 
     bool stops = !faults.empty() || !filter_text;
     if (!filter_text) std::printf("cannot read %s: the run would stop\n", filter_path.c_str());
-    for (const auto& f : faults) std::fputs(qobs::fault_text(f.line, f.fault).c_str(), stdout);
+    for (const auto& f : faults) say(qobs::fault_text(f.line, f.fault));
     std::printf("%d line%s to work; %s\n", lines, lines == 1 ? "" : "s",
                 stops ? "the run would stop at the lines above" : "no line would stop the run");
     return stops ? 1 : 0;

@@ -4,9 +4,12 @@
 #include "clock.h"
 #include "plan.h"
 #include "site.h"
+#include "text.h"
 
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <unistd.h>
 
@@ -37,10 +40,12 @@ int int_at(std::string_view text, std::size_t pos) {
     return std::atoi(std::string(text.substr(pos, 12)).c_str());
 }
 
+// A line of the batch file as the console shows it: whatever it holds,
+// nothing in it can reach the terminal as a control sequence.
 std::string numbered(std::size_t number, std::string_view line) {
     char head[24];
     std::snprintf(head, sizeof head, "%2zu: ", number);
-    return head + std::string(line);
+    return head + qor::printable(line);
 }
 
 bool readable(const std::string& path) {
@@ -106,6 +111,14 @@ int clock_difference(int local, int remote) {
 
 int Driver::main(const std::vector<std::string>& args) {
     Step stop = run(args);
+    // However the run ended, the marks of its finished lines are tried once
+    // more; a batch file that does not hold them would be worked again.
+    if (stop && !unsaved_.empty() && !marks_said_) {
+        if (Step unsaved = save_marks()) {
+            sys_.print(stop->message);
+            stop = unsaved;
+        }
+    }
     if (!stop) return 0;
     sys_.print(stop->message);
     return stop->status;
@@ -123,7 +136,13 @@ void Driver::startup_clock() {
 void Driver::start_daemon() {
     qor::Argv daemon{qor::tool_path("telelink")};
     if (build_.daemon_mode != nullptr) daemon.emplace_back(build_.daemon_mode);
-    sys_.background(daemon);
+    // The daemon outlives this run: its lines go to the site's log, not to
+    // our console, which may be a pipe that must close when we end.
+    std::string log = qor::site_path("/u/tarnu/qorlib/telelink.log");
+    if (!sys_.background(daemon, log)) {
+        sys_.print("cannot start " + daemon[0] + " (its log " + log + "): " + std::strerror(errno) +
+                   "\n");
+    }
     mailbox_.set_counter("ss", {});
     mailbox_.set_counter("pp", {});
 }
@@ -148,10 +167,14 @@ Step Driver::run(const std::vector<std::string>& args) {
         if (Step s = checkiflinkpc()) return s;
     }
     if (Step s = load(args[1])) return s;
+    note_interrupted_line();
 
     for (std::size_t i = begin_number() - 1; i < store.lines.size(); ++i) {
+        follow_edits(i);
+        if (i >= store.lines.size()) break;
         if (Step s = work_line(i)) return s;
     }
+    if (Step s = save_marks()) return s;
     sys_.print("******************************** finish ************\n");
     sys_.background({"beep", "9"});
     return std::nullopt;
@@ -199,6 +222,7 @@ Step Driver::load(const std::string& path) {
     if (!text) return Stop{"batch_file not found!\n"};
     mailbox_.set_counter("pp", {});
     store = BatchStore::parse(*text);
+    known_text_ = *text;
     for (std::size_t i = 0; i < store.lines.size(); ++i) {
         sys_.print(numbered(i + 1, store.lines[i]));
     }
@@ -222,12 +246,14 @@ std::size_t Driver::begin_number() {
     return n < 1 ? 1 : static_cast<std::size_t>(n);
 }
 
-Step Driver::work_line(std::size_t index) {
+Step Driver::work_line(std::size_t& index) {
     if (!is_pending(store.lines[index])) return std::nullopt;
-    std::string line = trim_trailing_blanks(store.lines[index]);
+    std::string original = store.lines[index];
+    std::string line = trim_trailing_blanks(original);
+    line_number_ = static_cast<int>(index) + 1;
     if (store.lines.size() > 1) sys_.print(numbered(index + 1, line));
     if (auto fault = check_line(line)) {
-        return Stop{"ERROR: " + fault_text(static_cast<int>(index) + 1, *fault) + "\n"};
+        return Stop{"ERROR: " + fault_text(line_number_, *fault) + "\n"};
     }
     sys_.replace_file(qor::site_path("/u/tarnu/status/nowjob.txt"), line);
     write2log(line);
@@ -239,13 +265,16 @@ Step Driver::work_line(std::size_t index) {
     if (setup.nsc) nsc = *setup.nsc;
     if (setup.nsr) nsr = *setup.nsr;
 
+    if (Step s = wait_fresh_status()) return s;
     auto ff = getfiltframe(line, filters, beam_filter(getvar2("qor", "v1")));
     if (!ff) return Stop{"ERROR: filter not defined in inputfile !!!\n\n"};
     if (build_.filter_changes && ff->command[0] != ' ') {
         if (Step s = sendpc(ff->command, 1)) return s;
     }
 
+    frames_of_line_ = ff->frames;
     for (int q = 0; q < ff->frames; ++q) {
+        frame_of_line_ = q;
         Pointing p = getradec(line, q, a_ep);
         a_ra = p.a_ra;
         a_dec = p.a_dec;
@@ -259,7 +288,7 @@ Step Driver::work_line(std::size_t index) {
         if (Step s = exposure(line)) return s;
     }
 
-    store.mark(index, line);
+    mark_worked(index, original, line);
     if (!rewrite()) {
         sys_.print("WARNING: cannot rewrite " + batch_path +
                    "; the marks go in with the next line's rewrite\n");
@@ -268,7 +297,11 @@ Step Driver::work_line(std::size_t index) {
 }
 
 bool Driver::rewrite() {
-    return sys_.replace_file(batch_path, store.text());
+    std::string text = store.text();
+    if (!sys_.replace_file(batch_path, text)) return false;
+    known_text_ = std::move(text);
+    unsaved_.clear();
+    return true;
 }
 
 void Driver::write2log(std::string_view text) {

@@ -12,6 +12,7 @@
 #include "system.h"
 
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,12 @@ inline constexpr double jdstamp_limit = 10;
 // How often fff is tried when the camera refuses to start an exposure (it
 // may still be finishing the last one).
 inline constexpr int fff_tries = 10;
+// Seconds the first line waits for a status line newer than this run.
+inline constexpr int fresh_status_limit = 60;
+
+// The daemon's stamp at the start of a reply slot ("hh:mm:ss_"), in
+// seconds of the day; nothing when the slot holds no stamped reply.
+std::optional<int> reply_stamp(std::string_view slot);
 
 // Local time as the driver reads the asctime text: the epoch of date in
 // years rounded to a tenth, and the seconds of the day.
@@ -60,7 +67,9 @@ class Driver {
     // The batch file: loading, the begin number, one line, the rewrite.
     Step load(const std::string& path);
     std::size_t begin_number();
-    Step work_line(std::size_t index);
+    // Works the line at index (which moves with it when the observer edits
+    // the file meanwhile).
+    Step work_line(std::size_t& index);
     bool rewrite();
     void write2log(std::string_view text);
 
@@ -68,6 +77,8 @@ class Driver {
     Step sendpc(const std::string& command, int flag);
     std::string getvar2(std::string_view group, std::string_view name);
     Step checkiflinkpc();
+    // Waits for a status line newer than this run, once.
+    Step wait_fresh_status();
 
     // Exposure cycle.
     int jrd();
@@ -91,9 +102,53 @@ class Driver {
     void startup_clock();
     void start_daemon();
 
+    // The mailbox as this run last left it, and what it says when the
+    // counters disagree with that.
+    void check_ss(const qor::Counter& read);
+    void check_pp(const qor::Counter& read);
+    bool wiped(char posted, const std::string& command);
+    void say_link(const std::string& command, std::string& said);
+    std::optional<std::string> answer_to(const qor::Counter& pp, double posted,
+                                         std::set<std::string>& said);
+
+    Step read_obsnum(std::string& text);
+    void write_expdat(std::string_view line, const std::string& number);
+    void renumber(std::string_view line, int& obsnum);
+
+    // The batch file on disk: the observer may edit it during the night.
+    struct Edited {
+        BatchStore store;
+        std::string text;
+    };
+    std::optional<Edited> edited_file();
+    void adopt(Edited edited, std::size_t next);
+    void follow_edits(std::size_t& index);
+    void mark_worked(std::size_t& index, const std::string& original, const std::string& worked);
+    Step save_marks();
+    void note_interrupted_line();
+
     const Build& build_;
     qor::System& sys_;
     qor::Mailbox mailbox_;
+
+    std::optional<qor::Counter> ss_written_;
+    bool ss_odd_said_ = false;
+    bool pp_odd_said_ = false;
+    bool status_fresh_ = false;
+
+    int line_number_ = 0; // the line being worked, from 1
+    int frame_of_line_ = 0;
+    int frames_of_line_ = 0;
+
+    std::string known_text_; // the batch file as last read or written
+    struct Done {
+        std::size_t index;
+        std::string original; // the line as it stood before it was worked
+        std::string worked;   // and as it was worked (trimmed)
+    };
+    std::optional<Done> last_done_;
+    std::vector<Done> unsaved_; // marked here, not yet on disk
+    bool marks_said_ = false;   // the run was told which marks are missing
 };
 
 } // namespace qobs

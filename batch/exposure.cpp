@@ -3,6 +3,7 @@
 
 #include "files.h"
 #include "site.h"
+#include "text.h"
 
 #include <cstdlib>
 
@@ -22,6 +23,10 @@ std::optional<int> observation_number(std::string_view text) {
     return static_cast<int>(n);
 }
 
+std::string frame_name(int obsnum) {
+    return "d" + std::to_string(obsnum) + ".ccd";
+}
+
 } // namespace
 
 // A status line without a readable position gives the largest error, so
@@ -31,17 +36,40 @@ int Driver::jrd() {
     return position ? pointing_error(*position, a_ra, a_dec) : 900;
 }
 
-Step Driver::producexpdat(std::string_view line, int& obsnum, int& seconds) {
-    std::string number = getvar2("variables", "obsnum");
-    // The frame is named by this number; without one there is nothing to wait for.
-    for (int tries = 1; !observation_number(number) && tries < 3; ++tries) {
-        sys_.sleep(1);
-        number = getvar2("variables", "obsnum");
+// The frame is named by this number; without one there is nothing to wait
+// for. A camera database that does not answer for a while (a hung tool is
+// ended at its limit) is waited for, and the operator asked after as long
+// as a telescope command gets: an unattended night is never ended by it.
+Step Driver::read_obsnum(std::string& text) {
+    text = getvar2("variables", "obsnum");
+    for (int polls = 0; !observation_number(text);) {
+        if (polls == 0) {
+            std::string shown = text.substr(0, text.find('\n'));
+            sys_.print("no observation number from varshow variables obsnum (" +
+                       (shown.empty() ? "nothing" : qor::printable(shown)) +
+                       "): trying again every 2 s\n");
+        } else if (polls % 15 == 0) {
+            sys_.print("still no observation number (" + std::to_string(polls * 2) + " s)\n");
+        }
+        sys_.sleep(2);
+        if (++polls > 145) {
+            switch (ask_operator()) {
+            case Answer::quit:
+                return Stop{};
+            case Answer::ignore:
+                sys_.print("an exposure cannot be named without an observation number: waiting\n");
+                break;
+            default:
+                break;
+            }
+            polls = 1;
+        }
+        text = getvar2("variables", "obsnum");
     }
-    auto n = observation_number(number);
-    if (!n) return Stop{"ERROR: no observation number from varshow variables obsnum\n"};
-    obsnum = *n;
+    return std::nullopt;
+}
 
+void Driver::write_expdat(std::string_view line, const std::string& number) {
     std::string status = getvar2("qor", "v1");
     std::string text = number + part(status, 50, 10) + "\n" + std::string(line.substr(0, 4)) +
                        "\n" + part(status, 20, 10) + "\n" + part(status, 30, 10) + "\n" +
@@ -49,17 +77,41 @@ Step Driver::producexpdat(std::string_view line, int& obsnum, int& seconds) {
     if (!sys_.replace_file(qor::tool_path("exp.dat"), text)) {
         sys_.print("cannot write " + qor::tool_path("exp.dat") + "\n");
     }
+}
+
+Step Driver::producexpdat(std::string_view line, int& obsnum, int& seconds) {
+    std::string number;
+    if (Step s = read_obsnum(number)) return s;
+    obsnum = *observation_number(number);
+    write_expdat(line, number);
     seconds = exposure_seconds(line);
     return std::nullopt;
+}
+
+// A refused start (the camera still busy, with the last frame or with an
+// exposure an earlier run started) may move the number on: the frame of the
+// exposure that starts is the number the camera shows now. The frames in
+// between were not taken by this run and are noted, never claimed.
+void Driver::renumber(std::string_view line, int& obsnum) {
+    std::string number = getvar2("variables", "obsnum");
+    auto n = observation_number(number);
+    if (!n || *n == obsnum) return;
+    for (int k = obsnum; k < *n && k < obsnum + 100; ++k) {
+        write2log("frame " + frame_name(k) + ": taken by an exposure this run did not start; not" +
+                  " claimed for line " + std::to_string(line_number_));
+    }
+    sys_.print("the camera's observation number is now " + std::to_string(*n) +
+               ": this exposure will be " + frame_name(*n) + "\n");
+    obsnum = *n;
+    write_expdat(line, number);
+    sys_.remove_file(qor::site_path("/data/") + frame_name(obsnum));
 }
 
 Step Driver::exposure(std::string_view line) {
     int obsnum = 0, seconds = 0;
     if (Step s = producexpdat(line, obsnum, seconds)) return s;
-    std::string name = "d" + std::to_string(obsnum) + ".ccd";
-    sys_.print("wantfile: " + name + "\n");
-    std::string frame = qor::site_path("/data/") + name;
-    sys_.remove_file(frame);
+    sys_.print("wantfile: " + frame_name(obsnum) + "\n");
+    sys_.remove_file(qor::site_path("/data/") + frame_name(obsnum));
 
     // The camera may still be finishing the last frame when this one is due.
     for (int tries = 1;; ++tries) {
@@ -68,10 +120,23 @@ Step Driver::exposure(std::string_view line) {
         if (tries == fff_tries) return Stop{"ERROR: fff cannot start the exposure\n"};
         sys_.print("fff failed (" + std::to_string(status) + "), trying again\n");
         sys_.sleep(1);
+        renumber(line, obsnum);
     }
+    std::string name = frame_name(obsnum);
+    std::string frame = qor::site_path("/data/") + name;
     sys_.sleep(seconds + 5);
-    while (!qor::file_exists(frame)) sys_.sleep(1);
+    // The wait has no end (the camera writes the frame, or the operator
+    // stops the run), but it is never silent.
+    for (int waited = 0; !qor::file_exists(frame); ++waited) {
+        if (waited > 0 && waited % 60 == 0) {
+            sys_.print("still waiting for " + name + " (" + std::to_string(seconds + 5 + waited) +
+                       " s)\n");
+        }
+        sys_.sleep(1);
+    }
     sys_.print("-------produced file " + name + "\n");
+    write2log("frame " + name + ": line " + std::to_string(line_number_) + ", frame " +
+              std::to_string(frame_of_line_ + 1) + " of " + std::to_string(frames_of_line_));
     sys_.run({qor::tool_path("newimage0")}, newimage0_limit);
     return std::nullopt;
 }

@@ -91,7 +91,24 @@ std::optional<Sexagesimal> read_sexagesimal(std::string_view word, bool declinat
 }
 
 std::string quoted(std::string_view s) {
-    return "'" + std::string(s) + "'";
+    return "'" + qor::printable(s) + "'";
+}
+
+// A control character inside a line (the line end aside): the field it is
+// in, and the fault. A NUL, an escape sequence or a carriage return must
+// never reach the camera's files, the run log or the observer's terminal.
+std::optional<LineFault> control_character(std::string_view line) {
+    std::size_t n = line.size() - (!line.empty() && line.back() == '\n' ? 1 : 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        auto c = static_cast<unsigned char>(line[i]);
+        if ((c >= 0x20 && c != 0x7f) || c == '\t') continue;
+        int field = static_cast<int>(words_of(line.substr(0, i)).size());
+        if (i == 0 || space(line[i - 1])) ++field;
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", c);
+        return LineFault{std::clamp(field, 1, 14), std::string("holds the control character ") + hex};
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -106,8 +123,11 @@ const char* field_name(int field) {
 }
 
 std::string fault_text(int line_number, const LineFault& fault) {
-    return "line " + std::to_string(line_number) + ", field " + std::to_string(fault.field) + " (" +
-           field_name(fault.field) + "): " + fault.problem + "\n";
+    std::string where = "line " + std::to_string(line_number);
+    if (fault.field > 0) {
+        where += ", field " + std::to_string(fault.field) + " (" + field_name(fault.field) + ")";
+    }
+    return where + ": " + fault.problem + "\n";
 }
 
 bool is_pending(std::string_view line) {
@@ -116,7 +136,10 @@ bool is_pending(std::string_view line) {
 
 std::string trim_trailing_blanks(std::string line) {
     if (line.empty() || line.back() != '\n') return line;
-    while (line.size() >= 2 && line[line.size() - 2] == ' ') line.erase(line.size() - 2, 1);
+    // A file written on another system ends its lines with CR LF.
+    while (line.size() >= 2 && (line[line.size() - 2] == ' ' || line[line.size() - 2] == '\r')) {
+        line.erase(line.size() - 2, 1);
+    }
     return line;
 }
 
@@ -133,8 +156,21 @@ std::vector<std::string> words_of(std::string_view line) {
 }
 
 std::optional<LineFault> check_line(std::string_view line) {
+    if (auto f = control_character(line)) return f;
+    // The driver's slot of a line holds 119 characters, its line end included.
+    if (line.size() > max_line) {
+        return LineFault{0, "it has " + std::to_string(line.size()) + " characters; at most " +
+                                std::to_string(max_line) + ", its line end included"};
+    }
     auto w = words_of(line);
     if (w.size() < 14) return LineFault{static_cast<int>(w.size()) + 1, "missing"};
+    for (int f = 1; f <= 14; ++f) {
+        std::size_t limit = f == 14 ? max_object : f <= 11 ? max_field : 1000;
+        if (w[f - 1].size() > limit) {
+            return LineFault{f, quoted(w[f - 1]) + " has " + std::to_string(w[f - 1].size()) +
+                                    " characters; at most " + std::to_string(limit)};
+        }
+    }
     if (w[0].size() != 4 || line.substr(0, 4) != w[0]) {
         return LineFault{1, quoted(w[0]) + " is not the line's first 4 characters"};
     }

@@ -28,9 +28,13 @@ using qor::parse_filter_table;
 
 // A field that would stop the run, and why.
 struct LineFault {
-    int field = 0; // 1..14
+    int field = 0; // 1..14, or 0 for the whole line
     std::string problem;
 };
+// Sizes of a line and of its fields (line end included in the line's).
+inline constexpr std::size_t max_line = 119;
+inline constexpr std::size_t max_field = 15;  // fields 1 to 11
+inline constexpr std::size_t max_object = 43; // field 14
 const char* field_name(int field);
 // "line 7, field 5 (right ascension): ..." and a line end: what batchcheck
 // prints and what the driver lists when it loads the file.
@@ -38,7 +42,7 @@ std::string fault_text(int line_number, const LineFault& fault);
 
 // Worked only when the third character is there and is not a blank.
 bool is_pending(std::string_view line);
-// Trailing blanks before the line end go; the line end stays.
+// Trailing blanks (and the CR of a CR LF line end) go; the line end stays.
 std::string trim_trailing_blanks(std::string line);
 
 // The white-space separated words of a line.

@@ -2,7 +2,11 @@
 // ask the operator when none comes; and the status-line checks.
 #include "driver.h"
 
+#include "clock.h"
 #include "site.h"
+#include "text.h"
+
+#include <cmath>
 
 namespace qobs {
 
@@ -22,7 +26,34 @@ std::string reply_text(std::string_view slot) {
     return std::string(slot.substr(0, n));
 }
 
+bool digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Seconds of the day between a's and b's "hh:mm:ss", the day wrapped: within
+// half a day either way.
+int seconds_after(int a, int b) {
+    int d = a - b;
+    if (d < -43200) d += 86400;
+    if (d >= 43200) d -= 86400;
+    return d;
+}
+
+int clock_seconds(std::string_view hhmmss) {
+    return ((hhmmss[0] - '0') * 10 + (hhmmss[1] - '0')) * 3600 +
+           ((hhmmss[3] - '0') * 10 + (hhmmss[4] - '0')) * 60 + (hhmmss[6] - '0') * 10 +
+           (hhmmss[7] - '0');
+}
+
 } // namespace
+
+std::optional<int> reply_stamp(std::string_view slot) {
+    if (slot.size() < 9 || slot[2] != ':' || slot[5] != ':' || slot[8] != '_') return std::nullopt;
+    for (std::size_t i : {0, 1, 3, 4, 6, 7})
+        if (!digit(slot[i])) return std::nullopt;
+    if (slot[0] > '2' || slot[3] > '5' || slot[6] > '5') return std::nullopt;
+    return clock_seconds(slot);
+}
 
 std::string Driver::getvar2(std::string_view group, std::string_view name) {
     std::string out =
@@ -56,18 +87,108 @@ bool Driver::still_moving() {
     return false;
 }
 
+// Only this driver moves the posted character of ss (the daemon moves the
+// taken one), so a posted character other than ours was written by a third
+// hand, or the daemon set the counter back after one did.
+void Driver::check_ss(const qor::Counter& read) {
+    bool odd = ss_written_ && read.posted != ss_written_->posted;
+    if (odd && !ss_odd_said_) {
+        sys_.print("mailbox counter ss reads " + read.text() + ", but this run last wrote " +
+                   ss_written_->text() + "\n");
+    }
+    ss_odd_said_ = odd;
+}
+
+// The driver only ever writes "00" to pp, so its taken character is '0'.
+void Driver::check_pp(const qor::Counter& read) {
+    bool odd = read.taken != '0';
+    if (odd && !pp_odd_said_) {
+        sys_.print("mailbox counter pp reads " + read.text() + ", but this run last wrote 00\n");
+    }
+    pp_odd_said_ = odd;
+}
+
+// The ring no longer announces our command and shows nothing waiting: it
+// was set back before the daemon took the command (a counter overwritten,
+// and set back by the daemon). Once taken, the daemon leaves our posted
+// character in place, so this never sends a command twice.
+bool Driver::wiped(char posted, const std::string& command) {
+    auto ss = mailbox_.counter("ss");
+    if (!ss || ss->posted == posted) return false;
+    check_ss(*ss);
+    if (ss->pending()) return false; // a third hand's counter: the daemon sets it back
+    sys_.print("the command ring was set back before the link daemon took " + command +
+               ": posting it again\n");
+    return true;
+}
+
+// What the link daemon says of the serial line, whenever it changes while
+// we wait: a command that cannot reach the telescope must not look like a
+// slow telescope.
+void Driver::say_link(const std::string& command, std::string& said) {
+    auto text = sys_.read_file(qor::site_path("/u/tarnu/status/link.txt"));
+    if (!text) return;
+    std::string state = qor::printable(text->substr(0, std::min(text->find('\n'), std::size_t{200})));
+    if (state == said || (said.empty() && state == "serial line up")) return;
+    said = state;
+    sys_.print("waiting for the reply to " + command + ": " + state + "\n");
+}
+
+// The replies that answer a command posted at the monotonic moment posted:
+// those the counter announces, in ring order, whose stamp is not earlier
+// than the posting. A slot without a stamp holds no reply (a fresh
+// database's placeholder); a reply stamped earlier answered something else
+// (an earlier run's command, a command posted again). Each is said once.
+// When no announced slot answers, the other slots are looked at too: a
+// counter overwritten by a third hand must not hide the reply.
+std::optional<std::string> Driver::answer_to(const qor::Counter& pp, double posted,
+                                             std::set<std::string>& said) {
+    double moment = sys_.now() - (sys_.monotonic() - posted); // on the wall clock as it now runs
+    int at = clock_seconds(qor::clock_text(static_cast<std::time_t>(std::floor(moment))));
+    auto read = [&](char slot, bool quiet) -> std::optional<std::string> {
+        std::string text = reply_text(mailbox_.show(qor::slot_key('p', slot), 80));
+        auto stamp = reply_stamp(text);
+        if (stamp && seconds_after(*stamp, at) >= 0) return text;
+        if (!quiet && said.insert(text).second) {
+            sys_.print(stamp ? "ignoring a reply stamped before the command: " + text + "\n"
+                             : "ignoring reply slot p" + std::string(1, slot) +
+                                   ": it holds no stamped reply (" + qor::printable(text) + ")\n");
+        }
+        return std::nullopt;
+    };
+    std::optional<std::string> reply;
+    char b = pp.taken;
+    do {
+        if (b != pp.posted) b = qor::successor(b);
+        if (auto r = read(b, false)) reply = r;
+    } while (b != pp.posted);
+    if (!reply) {
+        for (char slot : {'0', '1', '2', '3'}) {
+            auto r = read(slot, true);
+            if (r && (!reply || seconds_after(*reply_stamp(*r), *reply_stamp(*reply)) > 0)) reply = r;
+        }
+    }
+    return reply;
+}
+
 Step Driver::sendpc(const std::string& command, int flag) {
-    for (;;) { // posting; re_do comes back here
+    std::string link; // what the daemon said of the line, said here once
+    for (;;) { // posting; re_do and a command set back come here again
         write2log(command);
         // A counter that does not read is the empty ring, as the driver left it.
-        qor::Counter ss = mailbox_.counter("ss").value_or(qor::Counter{});
+        auto read = mailbox_.counter("ss");
+        if (read) check_ss(*read);
+        qor::Counter ss = read.value_or(qor::Counter{});
         char n = qor::successor(ss.posted);
+        double posted = sys_.monotonic();
         mailbox_.set(qor::slot_key('s', n), qor::key_word(command));
-        mailbox_.set_counter("ss", {n, ss.taken});
+        ss_written_ = qor::Counter{n, ss.taken};
+        mailbox_.set_counter("ss", *ss_written_);
         sys_.sleep(1);
 
-        bool redo = false;
-        for (int polls = 0; !redo;) { // waiting
+        std::set<std::string> said;
+        bool repost = false;
+        for (int polls = 0; !repost;) { // waiting
             sys_.sleep(2);
             Answer answer = Answer::wait;
             if (++polls > polls_before_timeout) {
@@ -77,19 +198,22 @@ Step Driver::sendpc(const std::string& command, int flag) {
                 }
                 answer = ask_operator();
             } else {
+                say_link(command, link);
+                if (wiped(n, command)) {
+                    repost = true;
+                    continue;
+                }
                 // A reply is there only when the ring holds an unread entry;
                 // a counter that does not read as one announces nothing.
                 auto pp = mailbox_.counter("pp");
-                if (!pp || !pp->pending()) continue;
-                std::string reply;
-                char b = pp->taken;
-                do {
-                    if (b != pp->posted) b = qor::successor(b);
-                    reply = reply_text(mailbox_.show(qor::slot_key('p', b), 80));
-                } while (b != pp->posted);
+                if (!pp) continue;
+                check_pp(*pp);
+                if (!pp->pending()) continue;
+                auto reply = answer_to(*pp, posted, said);
                 mailbox_.set_counter("pp", {});
-                sys_.print("************* " + reply + "\n");
-                if (reply.size() <= 14 || reply[14] != 'e') return std::nullopt;
+                if (!reply) continue;
+                sys_.print("************* " + *reply + "\n");
+                if (reply->size() <= 14 || (*reply)[14] != 'e') return std::nullopt;
                 answer = ask_operator();
             }
             polls = 0;
@@ -99,7 +223,7 @@ Step Driver::sendpc(const std::string& command, int flag) {
             case Answer::quit:
                 return Stop{};
             case Answer::redo:
-                redo = true;
+                repost = true;
                 break;
             case Answer::ignore:
                 return std::nullopt;
@@ -115,10 +239,31 @@ Step Driver::checkiflinkpc() {
         // A new status line shows a new units digit of the seconds.
         if (now.size() > 7 && (v1.size() <= 7 || now[7] != v1[7])) {
             sys_.print("QOR talk with PC OK !\n");
+            status_fresh_ = true;
             return std::nullopt;
         }
     }
     return Stop{"\n\tERROR: QOR cannot talk with PC !!!\n\n"};
+}
+
+// Nothing about the telescope (its filter, its position) is decided from a
+// status line older than this run: the one in the database may have been
+// written before the telescope spoke, or by a run long gone.
+Step Driver::wait_fresh_status() {
+    if (status_fresh_) return std::nullopt;
+    for (int waited = 0;; ++waited) {
+        std::string now = mailbox_.show("v1", 80);
+        if (now.size() > 7 && now != v1) {
+            status_fresh_ = true;
+            return std::nullopt;
+        }
+        if (waited == 3 || (waited > 0 && waited % 20 == 0)) {
+            sys_.print("waiting for a new status line from the telescope (" +
+                       std::to_string(waited) + " s)\n");
+        }
+        if (waited >= fresh_status_limit) return Stop{"\n\tERROR: QOR cannot talk with PC !!!\n\n"};
+        sys_.sleep(1);
+    }
 }
 
 } // namespace qobs

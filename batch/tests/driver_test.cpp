@@ -1,6 +1,7 @@
 // The driver through the seam: a whole night on a clock that moves only
 // when the driver sleeps, with the daemon's side of the mailbox and the
 // camera played between its sleeps.
+#include "clock.h"
 #include "coords.h"
 #include "driver.h"
 #include "fake_system.h"
@@ -86,11 +87,18 @@ struct DriverTest : ::testing::Test {
         return qor::read_file(qor::site_path(path)).value_or("<absent>");
     }
 
-    // The daemon takes one command and answers it; the camera writes the
+    std::string clock() {
+        return qor::clock_text(static_cast<std::time_t>(sys.now()));
+    }
+
+    // The daemon publishes the telescope's status line with a new clock,
+    // takes one command and answers it, stamped; the camera writes the
     // frame a second after fff and moves the number on.
     void play() {
         // A driver that would wait for ever fails the test instead.
         if (sys.t > day(21, 5, 0) + 86400) throw std::runtime_error("the driver waits for ever");
+        std::string& v1 = sys.db["qor.v1"];
+        if (daemon && v1.size() > 8) v1.replace(0, 8, clock());
         std::string& ss = sys.db["qor.ss"];
         if (daemon && ss.size() == 2 && ss[0] != ss[1]) {
             char n = qor::successor(ss[1]);
@@ -99,7 +107,7 @@ struct DriverTest : ::testing::Test {
             ss = {ss[0], n};
             std::string& pp = sys.db["qor.pp"];
             char p = qor::successor(pp[0]);
-            sys.db["qor." + qor::slot_key('p', p)] = "21:05:09_" + answer(cmd);
+            sys.db["qor." + qor::slot_key('p', p)] = clock() + "_" + answer(cmd);
             pp = {p, pp[1]};
         }
         if (frame_due >= 0 && sys.t >= frame_due) {
@@ -142,9 +150,11 @@ TEST_F(DriverTest, WorksEveryPendingLineMarksItAndWorksNothingTwice) {
     std::string c_worked = "C002 V 1 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 s M1\n";
     EXPECT_EQ(batch(), comment + "v   " + m42 + "v   " + c_worked);
     EXPECT_EQ(file("/u/tarnu/status/nowjob.txt"), c_worked);
-    EXPECT_EQ(file("/u/tarnu/qorlib/obs.log"), "Tue Dec  8 21:05:00 UTC 2026\n" + m42 +
-                                                   "\nfilt_R\nmove_05:35:17.3_-05:23:28\n" +
-                                                   "move_05:35:19.0_-05:23:28\n" + c_worked + "\n");
+    EXPECT_EQ(file("/u/tarnu/qorlib/obs.log"),
+              "Tue Dec  8 21:05:00 UTC 2026\n" + m42 +
+                  "\nfilt_R\nmove_05:35:17.3_-05:23:28\nframe d1.ccd: line 2, frame 1 of 2\n" +
+                  "move_05:35:19.0_-05:23:28\nframe d2.ccd: line 2, frame 2 of 2\n" + c_worked +
+                  "\nframe d3.ccd: line 3, frame 1 of 1\n");
     EXPECT_EQ(file("/u/tarnu/mokel/fff.dat"), "100\n0\n0\n64\n32\n0\nSlow\nM1\n");
     for (auto f : {"/data/d1.ccd", "/data/d2.ccd", "/data/d3.ccd"}) EXPECT_EQ(file(f), "frame");
     EXPECT_EQ(count("******************************** finish ************\n"), 1);
@@ -187,6 +197,7 @@ TEST_F(DriverTest, ClockDifferenceAndTheLinkCheck) {
     EXPECT_EQ(count("QOR talk with PC OK !\n"), 1);
 
     sys.out.clear();
+    sys.db["qor.v1"] = status("00:05:41");
     sys.on_sleep = nullptr; // status lines stopped
     EXPECT_EQ(run(m42), 0);
     EXPECT_EQ(count("\n\tERROR: QOR cannot talk with PC !!!\n\n"), 1);
@@ -222,9 +233,9 @@ TEST_F(DriverTest, FaultyLinesAreNamedAtLoadAndNeverMoved) {
 }
 
 TEST_F(DriverTest, LongFilesAndLongWorkedLinesAreKeptWhole) {
-    std::string longline = "A001 V 0.5 1 05:35:17.3 -05:23:28 2000 0000000000 0000000000 "
-                           "0000000512 0000000512 1 f Long_name_of_an_object_to_fill_the_line\n";
-    ASSERT_GT(longline.size(), 115u);
+    std::string longline = "A001 V 0.5 1 05:35:17.3 -05:23:28 2000 00000000 00000000 "
+                           "000000000512 000000000512 1 f Long_name_of_an_object_to_fill_\n";
+    ASSERT_EQ(longline.size(), 119u); // the longest line; marked, it is 123
     std::string rest;
     for (int i = 2; i <= 2001; ++i) rest += "##  comment " + std::to_string(i) + "\n";
     rest += "A999 V 0.5 1 1 1 2000 0 0 1 1 1 f no-line-end";
@@ -296,10 +307,33 @@ TEST_F(DriverTest, ExposureCycle) {
         EXPECT_EQ(sys.run_limits[i], want) << name;
     }
 
-    sys.db["variables.obsnum"] = "error: no such key";
+}
+
+// A camera database that does not answer for a while (a hung dbshow is
+// ended at its limit and prints nothing) is waited for; the operator is
+// asked only after as long as a telescope command would get.
+TEST_F(DriverTest, AnObservationNumberThatDoesNotComeIsWaitedFor) {
+    Driver d(qorobs_build, sys);
+    sys.db["variables.obsnum"] = "";
+    double back = sys.t + 25;
+    sys.on_sleep = [&] {
+        if (sys.t >= back && sys.db["variables.obsnum"].empty()) sys.db["variables.obsnum"] = "17";
+        play();
+    };
+    EXPECT_FALSE(d.exposure(m42));
+    EXPECT_EQ(count("no observation number from varshow variables obsnum (nothing): trying again "
+                    "every 2 s\n"),
+              1);
+    EXPECT_EQ(count("-------produced file d17.ccd\n"), 1);
+    EXPECT_EQ(count("what can I do"), 0);
+
+    back = 1e12;
+    sys.db["variables.obsnum"] = "";
+    sys.input = {"q"};
     auto stop = d.exposure(m42);
     ASSERT_TRUE(stop);
-    EXPECT_EQ(stop->message, "ERROR: no observation number from varshow variables obsnum\n");
+    EXPECT_EQ(count("what can I do"), 1);
+    EXPECT_EQ(count("still no observation number (30 s)\n"), 1);
 }
 
 TEST_F(DriverTest, SendpcPostsIntoTheNextSlotAndKeepsTheLastReply) {
@@ -423,3 +457,159 @@ INSTANTIATE_TEST_SUITE_P(
                       BuildCase{&qorobs1_build, 1, 1, {}}, BuildCase{&qorobs0_build, 0, 3, {}},
                       BuildCase{&qorobs10_build, 0, 1, {}}, BuildCase{&qorobs00_build, 0, 0, {}}),
     [](const auto& info) { return std::string(info.param.build->name); });
+
+// Only a reply stamped at or after the posting answers a command: one left
+// in the ring by an earlier run is said and passed over, a fresh
+// database's placeholder is no reply (pp written by a third hand as "23"
+// pointing at it is said too), and a wall clock stepped back meanwhile does
+// not make the true reply look old.
+TEST_F(DriverTest, OnlyAReplyStampedAfterThePostingAnswersTheCommand) {
+    daemon = false;
+    Driver d(qorobs_build, sys);
+    sys.db["qor.pp"] = "10";
+    sys.db["qor.p1"] = "21:04:58_filt_done";
+    sys.db["qor.p0"] = sys.db["qor.p2"] = "-";
+    int sleeps = 0;
+    std::string reply;
+    sys.on_sleep = [&] {
+        ++sleeps;
+        if (sleeps == 4) sys.db["qor.pp"] = "23";
+        if (sleeps == 6) sys.stepped = -30;
+        if (sleeps == 8) {
+            sys.db["qor.p1"] = reply = clock() + "_move_done";
+            sys.db["qor.pp"] = "10";
+        }
+    };
+    EXPECT_FALSE(d.sendpc("move_01:00:00.0_10:00:00", 1));
+    EXPECT_LT(reply, "21:05:00");
+    EXPECT_EQ(sys.out, "ignoring a reply stamped before the command: 21:04:58_filt_done\n"
+                       "mailbox counter pp reads 23, but this run last wrote 00\n"
+                       "ignoring reply slot p0: it holds no stamped reply (-)\n"
+                       "************* " +
+                           reply + "\n");
+}
+
+// A command the ring no longer announces before the daemon took it (the
+// counter overwritten, then set back by the daemon) is posted again, once;
+// and what the daemon says of the line is said while the reply waits.
+TEST_F(DriverTest, ACommandSetBackBeforeItWasTakenIsPostedAgain) {
+    Driver d(qorobs_build, sys);
+    daemon = false;
+    int sleeps = 0;
+    sys.on_sleep = [&] {
+        if (++sleeps == 2) {
+            write("/u/tarnu/status/link.txt", "serial line lost at 21:05:01 (Input/output error)\n");
+            sys.db["qor.ss"] = "00"; // the daemon's set-back
+        }
+        daemon = sleeps > 2;
+        play();
+    };
+    EXPECT_FALSE(d.sendpc("filt_R", 1));
+    EXPECT_EQ(taken, std::vector<std::string>{"filt_R"});
+    EXPECT_EQ(count("waiting for the reply to filt_R: serial line lost at 21:05:01 "
+                    "(Input/output error)\n"),
+              1);
+    EXPECT_EQ(count("mailbox counter ss reads 00, but this run last wrote 10\n"), 1);
+    EXPECT_EQ(count("the command ring was set back before the link daemon took filt_R: posting "
+                    "it again\n"),
+              1);
+}
+
+// The camera refuses the start while it finishes an exposure an earlier
+// run began: that exposure's frame takes the number read before, so the
+// frame of this line is the number the camera shows when it accepts.
+TEST_F(DriverTest, AfterARefusedStartTheFrameIsTheOneTheCameraThenTakes) {
+    Driver d(qorobs_build, sys);
+    sys.db["variables.obsnum"] = "17";
+    int fff_calls = 0;
+    sys.programs["fff"] = [&](const qor::Argv&) {
+        if (++fff_calls == 2) { // the earlier exposure ends meanwhile
+            write("/data/d17.ccd", "the earlier run's frame");
+            sys.db["variables.obsnum"] = "18";
+        }
+        if (fff_calls < 3) return qor::Captured{"camera busy", 1};
+        frame_due = sys.t + 1;
+        return qor::Captured{"", 0};
+    };
+    EXPECT_FALSE(d.exposure(m42));
+    EXPECT_EQ(count("-------produced file d18.ccd\n"), 1);
+    EXPECT_EQ(file("/data/d17.ccd"), "the earlier run's frame");
+    EXPECT_EQ(file("/u/tarnu/mokel/exp.dat").substr(0, 3), "18\n");
+    EXPECT_NE(file("/u/tarnu/qorlib/obs.log")
+                  .find("frame d17.ccd: taken by an exposure this run did not start"),
+              std::string::npos);
+}
+
+// The status line in the database may be older than this run (a fresh
+// site's, or one written before the telescope spoke): the filter is chosen
+// from one that came after the start. The frame that never comes is waited
+// for, aloud.
+TEST_F(DriverTest, TheFirstLineWaitsForAFreshStatusLineAndNoWaitIsSilent) {
+    std::string v_line = "A001 V 0.5 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M42\n";
+    sys.db["qor.v1"] = status("21:05:00", "00", "0003"); // says V; the telescope has U
+    daemon = false;
+    sys.programs["fff"] = [this](const qor::Argv&) {
+        frame_due = sys.t + 140;
+        return qor::Captured{"", 0};
+    };
+    sys.on_sleep = [&] {
+        daemon = sys.t > day(21, 5, 8);
+        if (daemon && sys.db["qor.v1"].substr(56, 4) == "0003")
+            sys.db["qor.v1"] = status("21:05:00", "00", "0001");
+        play();
+    };
+    run(v_line);
+    EXPECT_EQ(taken.front(), "filt_V");
+    EXPECT_EQ(count("waiting for a new status line from the telescope (3 s)\n"), 1);
+    EXPECT_EQ(count("still waiting for d1.ccd ("), 2); // at 65 and 125 s
+    EXPECT_EQ(count("still waiting for d1.ccd (65 s)\n"), 1);
+    // The daemon the driver starts logs to the site, not to this console.
+    EXPECT_EQ(sys.background_logs.front(), qor::site_path("/u/tarnu/qorlib/telelink.log"));
+}
+
+// Marks that cannot be written (a full disk) are tried again at the end;
+// if they still cannot, the run says which lines to mark and fails.
+TEST_F(DriverTest, MarksThatNeverReachTheFileEndTheRunWithAnError) {
+    std::string two = m42 + "A002 V 0.5 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M1\n";
+    qor::replace_file(batch_path(), two);
+    sys.failing_writes.insert(batch_path());
+    EXPECT_EQ(run("", {"1"}), 1);
+    EXPECT_EQ(batch(), two);
+    EXPECT_EQ(count("WARNING: cannot rewrite"), 2);
+    EXPECT_EQ(count("ERROR: cannot rewrite " + batch_path() +
+                    "; lines worked in this run and not marked in it: 1, 2."),
+              1);
+    EXPECT_EQ(count("finish ****"), 0);
+
+    sys.out.clear();
+    int fff_runs = 0;
+    sys.programs["fff"] = [&](const qor::Argv&) {
+        if (++fff_runs == 3) sys.failing_writes.clear(); // the disk has room again
+        frame_due = sys.t + 1;
+        return qor::Captured{"", 0};
+    };
+    EXPECT_EQ(run("", {"1"}), 0);
+    EXPECT_EQ(batch(), "v   " + m42 + "v   A002 V 0.5 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M1\n");
+}
+
+// The observer edits the batch file during the night: a line added, a
+// comment inserted above the line being worked. The edits stay, the marks
+// land on the lines worked, and the new line is worked.
+TEST_F(DriverTest, TheObserversEditsDuringTheRunAreKept) {
+    std::string b = "A002 V 0.5 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f B\n";
+    std::string c = "A003 V 0.5 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f C\n";
+    qor::replace_file(batch_path(), m42 + b);
+    bool edited = false;
+    sys.on_sleep = [&] {
+        if (!edited && sys.runs_of("fff").size() == 1) {
+            edited = true;
+            qor::replace_file(batch_path(), "##  clouds at 22h\n" + m42 + b + c);
+        }
+        play();
+    };
+    run("", {"1"});
+    EXPECT_EQ(batch(), "##  clouds at 22h\nv   " + m42 + "v   " + b + "v   " + c);
+    EXPECT_EQ(count("the batch file changed on disk during the run: it is taken as it is now\n"
+                    "  pending lines this run works from here: 3, 4\n"),
+              1);
+}

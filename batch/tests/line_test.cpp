@@ -90,6 +90,12 @@ TEST(BatchLine, FaultsNameTheField) {
              {line("A001", "V", "10", "05:35:17.3", "5:10:ab"), 6},
              {line("A001", "V", "10", "05:35:17.3", "1", "J2000"), 7},
              {"A001 V 10 3 1 1 2000 0 0 1 1 1 f M 42\n", 14},
+             // Control characters, and the sizes of fields and of the line.
+             {std::string("A001 V 10 3 1 1 2000 0 0 1 1 1 f M\0 42\n", 37), 14},
+             {"A001 V 10 3 1 1 2000 0 0 1 1 1 f M\x1b[2J\n", 14},
+             {"A001 V 10 3 1 1 2000 0\r0 1 1 1 f M\n", 8},
+             {"A001 V 10 3 1 1 2000 0 0 1 1234567890123456 1 f M\n", 11},
+             {"A001 V 10 3 1 1 2000 0 0 1 1 1 f " + std::string(44, 'M') + "\n", 14},
          }) {
         auto f = check_line(b.line);
         ASSERT_TRUE(f) << b.line;
@@ -98,6 +104,13 @@ TEST(BatchLine, FaultsNameTheField) {
     EXPECT_EQ(
         fault_text(7, *check_line(line("A001", "V", "10", "25:00:00"))),
         "line 7, field 5 (right ascension): '25:00:00' is not hh:mm:ss.s from 0 to 24 hours\n");
+    EXPECT_EQ(fault_text(2, *check_line("A001 V 1 1 1 1 2000 0 0 1 1 1 f " + std::string(87, 'M') +
+                                        "\n")),
+              "line 2: it has 120 characters; at most 119, its line end included\n");
+    EXPECT_EQ(check_line("A001 V 10 3 1 1 2000 0 0 1 1 1 f M\x1b[2J\n")->problem,
+              "holds the control character \\x1b");
+    // A CR LF line end is a line end: no CR reaches nowjob.txt, exp.dat or the log.
+    EXPECT_EQ(trim_trailing_blanks("A001 M42 \r\n"), "A001 M42\n");
     EXPECT_TRUE(check_filter(line("A001", "R"), table));
     EXPECT_TRUE(is_pending("A001\n"));
     EXPECT_FALSE(is_pending("v   A001\n"));

@@ -65,20 +65,30 @@ TEST(BatchNight, FromBatchFileToFrames) {
               std::string::npos)
         << plan.out;
     std::string bad = site.root() + "/bad.batch";
-    qor::replace_file(bad, m42 + "A003 R 0.5 2 05:35:17.3 -05:23:28 20O0 0 0 64 64 1 f M42\n");
+    qor::replace_file(bad, m42 + "A003 R 0.5 2 05:35:17.3 -05:23:28 20O0 0 0 64 64 1 f M42\n" +
+                               "A004 R 0.5 2 1 1 2000 0 0 64 64 1 f M" + std::string(1, '\0') + "\x1b[2J\n");
     auto faults = site.capture({site.tool("batchcheck"), bad});
     EXPECT_EQ(faults.status, 1);
     EXPECT_NE(faults.out.find("line 2, field 7 (equinox): '20O0' is not a year"),
               std::string::npos);
+    // Control bytes are shown, not sent to the terminal, and cut nothing.
+    EXPECT_NE(faults.out.find("line 3, field 14 (object name): holds the control character \\x00"),
+              std::string::npos)
+        << faults.out;
+    EXPECT_EQ(faults.out.find('\x1b'), std::string::npos);
 
     qor::replace_file(site.root() + "/answers", "1\nAda Lovelace\n");
     float a_ep = qobs::epoch_of_date(qor::asctime_text(std::time(nullptr)));
-    int status =
-        site.run({"bash", "-c", "exec \"$0\" \"$1\" <\"$2\" >\"$3\" 2>&1", site.tool("qorobs"),
-                  batch, site.root() + "/answers", site.root() + "/qorobs.out"},
-                 240);
-    std::string out = qor::read_file(site.root() + "/qorobs.out").value_or("");
-    ASSERT_EQ(status, 0) << out;
+    // Through a pipe, as "qorobs ... | tee log" reads it: the pipe closes
+    // when qorobs ends, since the daemon it starts logs to the site.
+    auto run = site.capture({"bash", "-c", "exec \"$0\" \"$1\" <\"$2\" 2>&1", site.tool("qorobs"),
+                             batch, site.root() + "/answers"},
+                            1 << 20, 240);
+    std::string out = run.out;
+    ASSERT_FALSE(run.timed_out) << out;
+    ASSERT_EQ(run.status, 0) << out;
+    EXPECT_NE(qor::read_file(site.path("/u/tarnu/qorlib/telelink.log")).value_or("").find("BAUD"),
+              std::string::npos);
     ASSERT_NE(out.find("finish"), std::string::npos) << out;
 
     EXPECT_EQ(qor::read_file(batch), comment + "v   " + m42 + "v   " + m1);
