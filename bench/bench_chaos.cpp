@@ -29,6 +29,9 @@ int main(int argc, char** argv) {
         auto schedule = qor::chaos::random_schedule(seed);
         std::printf("\nseed %u:\n", seed);
         for (const auto& s : schedule) std::printf("  %s\n", qor::chaos::describe(s).c_str());
+        if (const char* keep = std::getenv("CHAOS_KEEP_LOGS")) {
+            options.keep_logs = std::string(keep) + "/" + std::to_string(seed);
+        }
         auto t = qor::chaos::run_night(schedule, options);
         std::printf("%s", qor::chaos::table_text(t, "seed " + std::to_string(seed)).c_str());
         for (const auto& n : t.notes) std::printf("  - %s\n", n.c_str());

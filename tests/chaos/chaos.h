@@ -64,6 +64,7 @@ struct Options {
     double night_limit = 1200; // seconds before an unfinished night is given up
     int max_restarts = 4;      // after runs that ended by themselves
     bool trace = false;        // each event on stderr as it happens
+    std::string keep_logs;     // a folder to copy the night's logs into, for a look afterwards
 };
 
 struct Table {

@@ -3,6 +3,7 @@
 #include "chaos.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace qor::chaos {
@@ -11,6 +12,7 @@ TEST(ChaosNight, ShortScheduleHarmsNothing) {
     Options options;
     options.night_limit = 900;
     options.trace = true;
+    if (const char* keep = std::getenv("CHAOS_KEEP_LOGS")) options.keep_logs = keep;
     Table t = run_night(short_schedule(), options);
     std::printf("%s", table_text(t, "chaos night, short schedule").c_str());
     for (const auto& n : t.notes) std::printf("  - %s\n", n.c_str());

@@ -290,17 +290,20 @@ void judge_commands(const Record& r, Table& t) {
         if (is_command(l.text)) got.push_back(l);
     }
 
-    // Longest common subsequence of posts and receptions.
+    // Posts and receptions paired in order, as many as can be; where two
+    // pairings tie, the post left unpaired is the excused one.
     std::size_t n = posts.size(), m = got.size();
-    std::vector<std::vector<int>> best(n + 1, std::vector<int>(m + 1, 0));
     auto pairs = [&](std::size_t i, std::size_t j) {
         return posts[i].words == command_words(got[j].text) &&
                got[j].t >= r.runs[posts[i].run].started - 1;
     };
+    auto left = [&](std::size_t i) { return posts[i].last_of_killed ? 1 : 0; };
+    std::vector<std::vector<int>> best(n + 1, std::vector<int>(m + 1, 0));
+    for (std::size_t i = n; i-- > 0;) best[i][m] = best[i + 1][m] + left(i);
     for (std::size_t i = n; i-- > 0;) {
         for (std::size_t j = m; j-- > 0;) {
-            best[i][j] =
-                pairs(i, j) ? best[i + 1][j + 1] + 1 : std::max(best[i + 1][j], best[i][j + 1]);
+            best[i][j] = std::max(best[i + 1][j] + left(i), best[i][j + 1]);
+            if (pairs(i, j)) best[i][j] = std::max(best[i][j], best[i + 1][j + 1] + 3);
         }
     }
     std::size_t i = 0, j = 0;
@@ -317,9 +320,9 @@ void judge_commands(const Record& r, Table& t) {
         t.notes.push_back(note("sent with no post of its own: %s", got[j].text.c_str()));
     };
     while (i < n && j < m) {
-        if (pairs(i, j) && best[i][j] == best[i + 1][j + 1] + 1) {
+        if (pairs(i, j) && best[i][j] == best[i + 1][j + 1] + 3) {
             ++i, ++j;
-        } else if (best[i + 1][j] >= best[i][j + 1]) {
+        } else if (best[i][j] == best[i + 1][j] + left(i)) {
             lost(i++);
         } else {
             twice(j++);

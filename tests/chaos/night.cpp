@@ -474,6 +474,24 @@ Table Night::run() {
     rec_.final_batch = read_file(batch_path_).value_or("");
     rec_.filter_table = read_file(site_.path("/u/tarnu/FILTER")).value_or("");
     rec_.mono_to_real = wall() - monotonic();
+    if (!opt_.keep_logs.empty()) {
+        std::error_code ec;
+        fs::create_directories(opt_.keep_logs, ec);
+        for (const auto& [name, text] : {std::pair{"console.out", &rec_.console},
+                                         {"telelink.log", &rec_.daemon_log},
+                                         {"obs.log", &rec_.obs_log},
+                                         {"received.log", &rec_.received_log},
+                                         {"scope.log", &rec_.scope_log},
+                                         {"camera.log", &rec_.camera_log},
+                                         {"night.batch", &rec_.final_batch}}) {
+            replace_file(opt_.keep_logs + "/" + name, *text);
+        }
+        std::string runs;
+        for (const auto& r : rec_.runs) {
+            runs += std::to_string(r.started) + (r.killed ? " killed\n" : "\n");
+        }
+        replace_file(opt_.keep_logs + "/runs", runs);
+    }
     Table t = judge(rec_);
     t.never_injected = static_cast<int>(schedule_.size() - next);
     return t;
