@@ -145,6 +145,7 @@ void Driver::start_daemon() {
     }
     mailbox_.set_counter("ss", {});
     mailbox_.set_counter("pp", {});
+    ss_written_ = qor::Counter{};
 }
 
 Step Driver::run(const std::vector<std::string>& args) {

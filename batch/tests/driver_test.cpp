@@ -592,13 +592,17 @@ TEST_F(DriverTest, MarksThatNeverReachTheFileEndTheRunWithAnError) {
     EXPECT_EQ(batch(), "v   " + m42 + "v   A002 V 0.5 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M1\n");
 }
 
-// The observer edits the batch file during the night: a line added, a
-// comment inserted above the line being worked. The edits stay, the marks
-// land on the lines worked, and the new line is worked.
+// The observer edits the batch file during the night: a typo mended at
+// the begin prompt, a line added and a comment inserted above the line
+// being worked. The edits stay, the marks land on the lines worked, and the
+// new line is worked.
 TEST_F(DriverTest, TheObserversEditsDuringTheRunAreKept) {
     std::string b = "A002 V 0.5 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f B\n";
     std::string c = "A003 V 0.5 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f C\n";
-    qor::replace_file(batch_path(), m42 + b);
+    std::string typo = m42;
+    typo[5] = 'Q'; // no such filter
+    qor::replace_file(batch_path(), typo + b);
+    sys.on_read_line = [&] { qor::replace_file(batch_path(), m42 + b); };
     bool edited = false;
     sys.on_sleep = [&] {
         if (!edited && sys.runs_of("fff").size() == 1) {
@@ -609,6 +613,7 @@ TEST_F(DriverTest, TheObserversEditsDuringTheRunAreKept) {
     };
     run("", {"1"});
     EXPECT_EQ(batch(), "##  clouds at 22h\nv   " + m42 + "v   " + b + "v   " + c);
+    EXPECT_EQ(taken.front(), "filt_R");
     EXPECT_EQ(count("the batch file changed on disk during the run: it is taken as it is now\n"
                     "  pending lines this run works from here: 3, 4\n"),
               1);

@@ -44,9 +44,10 @@ template <class Base = qor::System> struct FakeSystemOf : Base {
     std::vector<Argv> runs, captures, backgrounds;
     std::vector<std::string> background_logs; // the log of each background start
 
-    // Console.
+    // Console; on_read_line runs as the program reads a typed line.
     std::string out;
     std::deque<std::string> input;
+    std::function<void()> on_read_line;
 
     // Paths whose replace_file/append_file fail, leaving the file as it was.
     std::set<std::string> failing_writes;
@@ -84,6 +85,7 @@ template <class Base = qor::System> struct FakeSystemOf : Base {
 
     void print(std::string_view text) override { out += text; }
     std::optional<std::string> read_line(std::size_t max) override {
+        if (on_read_line) on_read_line();
         if (input.empty()) return std::nullopt;
         std::string line = input.front().substr(0, max);
         input.pop_front();
