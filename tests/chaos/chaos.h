@@ -77,12 +77,11 @@ struct Table {
     int lines_unmarked = 0;
     int silent_faults = 0;
     int ended_early = 0; // runs of qorobs that ended without finishing the night
+    int prompts = 0;     // operator prompts answered (re_do): each after a silent wait
     // Shown, not counted: faults whose trigger never came (injected at its
-    // time limit), faults never injected (the night ended first), and
-    // operator prompts answered.
+    // time limit), and faults never injected (the night ended first).
     int late_triggers = 0;
     int never_injected = 0;
-    int prompts = 0;
     std::vector<std::string> notes; // what each count is made of
 
     Table& operator+=(const Table& other);

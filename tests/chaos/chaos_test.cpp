@@ -28,6 +28,7 @@ TEST(ChaosNight, ShortScheduleHarmsNothing) {
     EXPECT_EQ(t.lines_unmarked, 0);
     EXPECT_EQ(t.silent_faults, 0);
     EXPECT_EQ(t.ended_early, 0);
+    EXPECT_EQ(t.prompts, 0);
 }
 
 } // namespace qor::chaos
