@@ -65,8 +65,10 @@ long db_get_long(std::string_view key, long fallback) {
     return n;
 }
 
-void hang_if_asked(std::string_view program) {
-    if (db_get("sim.hang." + std::string(program)) != "1") return;
+void hang_if_asked(std::string_view program, std::string_view key) {
+    auto hang = db_get("sim.hang." + std::string(program));
+    if (!hang || hang->empty()) return;
+    if (*hang != "1" && key.substr(0, hang->size()) != *hang) return;
     for (;;) pause();
 }
 

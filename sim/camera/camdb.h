@@ -28,7 +28,9 @@ bool db_set(std::string_view key, std::string_view value);
 long db_get_long(std::string_view key, long fallback);
 
 // A camera system that stopped answering: while the key sim.hang.<program>
-// holds 1, the program waits until it is killed and prints nothing.
-void hang_if_asked(std::string_view program);
+// holds 1, the program waits until it is killed and prints nothing. Any
+// other value hangs only a program asked about a key that begins with it
+// (sim.hang.dbshow = setups.variables.obsnum: only that read hangs).
+void hang_if_asked(std::string_view program, std::string_view key = "");
 
 } // namespace qor::sim

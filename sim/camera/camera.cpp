@@ -25,6 +25,15 @@ constexpr int max_side = 4096;
 constexpr long max_hundredths = 360000; // one hour
 constexpr int max_readout = 600;
 
+// Seconds on the monotonic clock, which a stepped or faked wall clock
+// never moves: the camera log's exposure times can be set beside another
+// process's log that runs on the true wall clock.
+double monotonic_seconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 void sleep_ms(long ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -86,9 +95,10 @@ void detach_stdio() {
 }
 
 // The background part of an exposure; runs in its own session.
-void expose(const Setup& setup, long obsnum, const std::string& begin) {
+void expose(const Setup& setup, long obsnum, const std::string& begin, double opened) {
     sleep_ms(setup.hundredths * 10);
     record("exp_end", "exp_begin");
+    double closed = monotonic_seconds();
 
     long readout = db_get_long("sim.camera.readout", 3);
     readout = std::max(0L, std::min(readout, static_cast<long>(max_readout)));
@@ -114,9 +124,12 @@ void expose(const Setup& setup, long obsnum, const std::string& begin) {
     db_set("setups.variables.obsnum.value", std::to_string(obsnum + 1));
     bool written = replace_file(frame, make_frame(info));
     record("ro_end", "exp_end");
+    char span[64];
+    std::snprintf(span, sizeof span, " %.3f %.3f ", opened, closed);
     append_file(site_path("/var/log/camera.log"),
                 "d" + std::to_string(obsnum) + ".ccd " + std::to_string(info.side) + " " +
-                    std::to_string(setup.hundredths) + (written ? " written\n" : " failed\n"));
+                    std::to_string(setup.hundredths) + (written ? " written" : " failed") + span +
+                    setup.object + "\n");
 }
 
 } // namespace
@@ -163,6 +176,7 @@ int start_exposure(const Setup& given) {
     long obsnum = db_get_long("setups.variables.obsnum.value", 1);
 
     record_begin();
+    double opened = monotonic_seconds();
     std::string begin = stamp_of(0, "exp_begin");
 
     std::fflush(nullptr);
@@ -175,7 +189,7 @@ int start_exposure(const Setup& given) {
     if (pid == 0) {
         setsid();
         detach_stdio();
-        expose(setup, obsnum, begin);
+        expose(setup, obsnum, begin, opened);
         _exit(0); // the lock goes with us
     }
     close(lock);

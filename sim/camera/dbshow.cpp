@@ -6,7 +6,7 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    qor::sim::hang_if_asked("dbshow");
+    qor::sim::hang_if_asked("dbshow", argc > 1 ? argv[1] : "");
     if (argc < 2) {
         std::fputs("usage: dbshow key\n", stderr);
         return 2;
