@@ -4,6 +4,8 @@
 #include "sample.h"
 #include "scratch.h"
 
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -21,7 +23,21 @@ class Convert : public ::testing::Test {
     std::string data = scratch.path("data");
     test::FakeHost host;
 
-    void SetUp() override { std::filesystem::create_directory(data); }
+    // The camera stamps local time: a zone three hours west of UTC shows
+    // whether it is read as such.
+    std::string old_tz = std::getenv("TZ") ? std::getenv("TZ") : "";
+    void SetUp() override {
+        std::filesystem::create_directory(data);
+        setenv("TZ", "WEST+3", 1);
+        tzset();
+    }
+    void TearDown() override {
+        if (old_tz.empty())
+            unsetenv("TZ");
+        else
+            setenv("TZ", old_tz.c_str(), 1);
+        tzset();
+    }
 
     std::string raw(long n) const { return data + "/d" + std::to_string(n) + ".ccd"; }
     std::string fits(long n) const { return data + "/fits/d" + std::to_string(n) + ".fits"; }
@@ -189,6 +205,13 @@ TEST_F(Convert, Ccd2fitsWaitsForTheFrameThenIndexes) {
     EXPECT_EQ(ccd2fits(host, {"ccd2fits", raw(2), "--wait", "3"}), 1);
     EXPECT_NE(host.out.find("d2.ccd: being written: 6000 of "), std::string::npos) << host.out;
     EXPECT_FALSE(std::filesystem::exists(fits(2)));
+
+    // A copy that cannot be written is said, and fails.
+    put(raw(2), frame);
+    host.failing_writes.insert(fits(2));
+    host.out.clear();
+    EXPECT_EQ(ccd2fits(host, {"ccd2fits", raw(2)}), 1);
+    EXPECT_NE(host.out.find("d2.ccd: cannot write " + fits(2)), std::string::npos) << host.out;
 
     EXPECT_EQ(ccd2fits(host, {"ccd2fits"}), 2);
     EXPECT_EQ(ccd2fits(host, {"ccd2fits", raw(1), "--wait", "soon"}), 2);

@@ -33,37 +33,11 @@ qor::FrameRecord sample() {
     return r;
 }
 
-void expect_same(const qor::FrameRecord& a, const qor::FrameRecord& b) {
-    EXPECT_EQ(a.frame, b.frame);
-    EXPECT_EQ(a.obsnum, b.obsnum);
-    EXPECT_EQ(a.batch_file, b.batch_file);
-    EXPECT_EQ(a.line_number, b.line_number);
-    EXPECT_EQ(a.line, b.line);
-    EXPECT_EQ(a.frame_index, b.frame_index);
-    EXPECT_EQ(a.frames_in_line, b.frames_in_line);
-    EXPECT_EQ(a.object, b.object);
-    EXPECT_EQ(a.ra_j2000, b.ra_j2000);
-    EXPECT_EQ(a.dec_j2000, b.dec_j2000);
-    EXPECT_EQ(a.ra_deg, b.ra_deg);
-    EXPECT_EQ(a.dec_deg, b.dec_deg);
-    EXPECT_EQ(a.ra_telescope, b.ra_telescope);
-    EXPECT_EQ(a.dec_telescope, b.dec_telescope);
-    EXPECT_EQ(a.telescope_equinox, b.telescope_equinox);
-    EXPECT_EQ(a.filter, b.filter);
-    EXPECT_EQ(a.filter_number, b.filter_number);
-    EXPECT_EQ(a.exposure, b.exposure);
-    EXPECT_EQ(a.readout, b.readout);
-    EXPECT_EQ(a.window, b.window);
-    EXPECT_EQ(a.observers, b.observers);
-    EXPECT_EQ(a.utc_start, b.utc_start);
-    EXPECT_EQ(a.jd_start, b.jd_start);
-    EXPECT_EQ(a.build, b.build);
-}
-
 TEST(FrameRecord, EveryFieldSurvivesTheFile) {
     auto read = qor::parse_frame_record(qor::to_json(sample()));
     EXPECT_TRUE(read.ok()) << read.problems.front();
-    expect_same(read.record, sample());
+    EXPECT_EQ(qor::to_json(read.record), qor::to_json(sample()));
+    EXPECT_EQ(read.record.window[3], "512");
 
     // A batch line with bytes that are not UTF-8 still gives a record.
     qor::FrameRecord odd = sample();
