@@ -182,7 +182,8 @@ Outcome convert_frame(Host& host, const std::string& raw, const Options& options
     auto after = host.stat(raw);
     if (!bytes || !after || !(*after == in.info) ||
         static_cast<long long>(bytes->size()) < layout.file_bytes())
-        return outcome(Result::being_written, fits, {say + "changed while read: not converted"});
+        return outcome(Result::being_written, fits,
+                       {say + "being written: changed while read: not converted"});
     if (static_cast<long long>(bytes->size()) > layout.file_bytes())
         messages.push_back(say + std::to_string(bytes->size() - layout.file_bytes()) +
                            " bytes behind the pixels not copied");

@@ -1,5 +1,6 @@
 #include "fits_out.h"
 
+#include <algorithm>
 #include <fitsio.h>
 #include <sys/mman.h>
 
@@ -16,14 +17,18 @@ std::string cfitsio_error(int status) {
     return all;
 }
 
+// Past 68 characters (inner quotes doubled) a text does not fit one card.
+bool continues(const Keyword& k) {
+    if (k.kind != Keyword::Kind::text) return false;
+    return k.text.size() + std::count(k.text.begin(), k.text.end(), '\'') > 68;
+}
+
 void write_key(fitsfile* f, const Keyword& k, int* status) {
     const char* name = k.name.c_str();
     const char* comment = k.comment.c_str();
     switch (k.kind) {
     case Keyword::Kind::text:
-    case Keyword::Kind::long_text:
-        // Texts past one card continue on CONTINUE cards.
-        if (k.kind == Keyword::Kind::long_text || k.text.size() > 68)
+        if (continues(k))
             fits_write_key_longstr(f, name, k.text.c_str(), comment, status);
         else
             fits_write_key_str(f, name, k.text.c_str(), comment, status);
@@ -76,6 +81,8 @@ MemoryFits write_fits(const std::vector<Keyword>& keys, int n1, int n2,
     if (fits_create_memfile(&f, &buffer, &size, 10 * 2880, std::realloc, &status) == 0) {
         long naxes[2] = {n1, n2};
         fits_create_img(f, USHORT_IMG, 2, naxes, &status);
+        // Readers are told when a text continues on CONTINUE cards.
+        if (std::any_of(keys.begin(), keys.end(), continues)) fits_write_key_longwarn(f, &status);
         for (const auto& k : keys) {
             if (status) break;
             write_key(f, k, &status);

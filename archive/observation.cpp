@@ -47,11 +47,6 @@ Keyword text(std::string name, std::string value, std::string comment) {
     k.comment = std::move(comment);
     return k;
 }
-Keyword long_text(std::string name, std::string value, std::string comment) {
-    Keyword k = text(std::move(name), std::move(value), std::move(comment));
-    k.kind = Keyword::Kind::long_text;
-    return k;
-}
 Keyword real(std::string name, double value, int decimals, std::string comment) {
     Keyword k;
     k.kind = Keyword::Kind::real;
@@ -218,9 +213,9 @@ std::vector<Keyword> fits_keywords(const Observation& o, const Header& raw, cons
         k.push_back(text(
             "CAMSETUP", r->window[0] + " " + r->window[1] + " " + r->window[2] + " " + r->window[3],
             "start column, row, columns, rows"));
-        k.push_back(long_text("BATCHFIL", r->batch_file, "batch file"));
+        k.push_back(text("BATCHFIL", r->batch_file, "batch file"));
         k.push_back(integer("BATCHLIN", r->line_number, "line of the batch file"));
-        k.push_back(long_text("BATCHTXT", r->line, "the line"));
+        k.push_back(text("BATCHTXT", r->line, "the line"));
         k.push_back(integer("FRAMEIDX", r->frame_index, "frame of the line, from 0"));
         k.push_back(integer("NFRAMES", r->frames_in_line, "frames of the line"));
         k.push_back(text("OBSBUILD", r->build, "driver build that took the frame"));

@@ -39,10 +39,11 @@ std::optional<double> pointing_offset(const qor::FrameRecord& r);
 // since the epoch, read in the host's time zone.
 std::optional<double> camera_start(const Header& raw);
 
-// One keyword to write, in order; cards of the camera are passed as they
-// stand and checked by the writer.
+// One keyword to write, in order; a card of the camera is passed as it
+// stands.
 struct Keyword {
-    enum class Kind { text, long_text, real, integer, logical, card, comment, history };
+    // A text longer than a card holds continues on CONTINUE cards.
+    enum class Kind { text, real, integer, logical, card, comment, history };
     Kind kind = Kind::text;
     std::string name;
     std::string text; // a text value, or the card itself

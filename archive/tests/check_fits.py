@@ -47,10 +47,13 @@ with fits.open(fits_path, checksum=True) as hdul:
 
     expect("DATASEC", h["DATASEC"], f"[1:{n2},1:{n2}]")
     expect("BIASSEC", h["BIASSEC"], f"[{n2 + 1}:{n1},1:{n2}]")
-    if "BIASSECA" in h:
-        near("left overscan level", region("BIASSECA").mean(), 1000, 5)
-    if "BIASSECB" in h:
-        near("right overscan level", region("BIASSECB").mean(), 1200, 5)
+    # Each detector half's image sits on that half's bias: the sky above it
+    # is the simulated 800 counts.
+    for half, bias in (("A", 1000), ("B", 1200)):
+        if "BIASSEC" + half in h:
+            near("overscan level " + half, region("BIASSEC" + half).mean(), bias, 5)
+            sky = np.median(region("DATASEC" + half)) - np.median(region("BIASSEC" + half))
+            near("sky above the bias " + half, sky, 800, 20)
 
     near("MJD-OBS of DATE-OBS", Time(h["DATE-OBS"], scale="utc").mjd, h["MJD-OBS"], 1e-6)
 
@@ -71,6 +74,7 @@ with fits.open(fits_path, checksum=True) as hdul:
         near("DATE-OBS", Time(h["DATE-OBS"]).unix, Time(r["utc_start"].rstrip("Z")).unix, 1e-3)
         near("MJD-OBS", h["MJD-OBS"], r["jd_start"] - 2400000.5, 1e-7)
         expect("BATCHTXT", h["BATCHTXT"], r["line"])
+        expect("BATCHFIL", h["BATCHFIL"], r["batch_file"])
 
 for fault in faults:
     print(fault)

@@ -95,7 +95,9 @@ TEST_F(Convert, AFrameBeingWrittenIsNotConvertedUntilWholeAndNeverChanged) {
     put(raw(1), frame);
     host.t = qarch::real::stat(raw(1))->mtime; // just written
     host.on_sleep = [&] { qor::append_file(raw(1), "x"); };
-    EXPECT_EQ(convert(1).result, Result::being_written);
+    Outcome o = convert(1);
+    EXPECT_EQ(o.result, Result::being_written);
+    EXPECT_NE(o.messages.at(0).find("still changing"), std::string::npos) << o.messages[0];
     EXPECT_FALSE(std::filesystem::exists(fits(1)));
 
     host.on_sleep = nullptr;
@@ -182,9 +184,12 @@ TEST_F(Convert, NightfitsCopiesWhatIsMissingAndIndexesEveryFrame) {
     EXPECT_NE(host.out.find("0 converted, 2 up to date"), std::string::npos) << host.out;
     EXPECT_EQ(qarch::real::stat(fits(1)), before);
     put(record(2), qor::to_json(record_of(2, night + 60)));
+    put(record(1), qor::to_json(record_of(1, night)));
+    std::filesystem::last_write_time(record(1), std::filesystem::last_write_time(fits(1)) +
+                                                    std::chrono::seconds(10));
     host.out.clear();
     EXPECT_EQ(nightfits(host, {"nightfits", data}), 0);
-    EXPECT_NE(host.out.find("1 converted, 1 up to date"), std::string::npos) << host.out;
+    EXPECT_NE(host.out.find("2 converted, 0 up to date"), std::string::npos) << host.out;
     EXPECT_TRUE(existing_copy(host, fits(2))->with_record);
 }
 

@@ -25,7 +25,8 @@ std::string readers_say(const std::string& fits, const std::string& raw,
                         const std::string& record = "") {
     std::string said;
     auto v = qor::run_capture({"fitsverify", "-q", fits}, 65536, 60);
-    if (v.out.rfind("verification OK", 0) != 0) said += "fitsverify: " + v.out + "\n";
+    if (v.out.rfind("verification OK", 0) != 0)
+        said += "fitsverify: " + qor::run_capture({"fitsverify", fits}, 65536, 60).out;
     qor::Argv astropy{"/usr/bin/python3", "-W", "error", CHECK_FITS, fits, raw};
     if (!record.empty()) astropy.push_back(record);
     auto a = qor::run_capture(astropy, 65536, 120);

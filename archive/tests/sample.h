@@ -38,7 +38,7 @@ inline std::string raw_frame(long obsnum, double t, int side = 512) {
     info.side = side;
     info.obsnum = obsnum;
     info.hundredths = 1000;
-    info.object = "M42";
+    info.object = "camera"; // what the record says wins
     std::time_t s = static_cast<std::time_t>(t);
     std::tm tm{};
     localtime_r(&s, &tm);
@@ -57,7 +57,9 @@ inline qor::FrameRecord record_of(long obsnum, double t, int q = 0, double north
     qor::FrameRecord r;
     r.frame = "d" + std::to_string(obsnum) + ".ccd";
     r.obsnum = obsnum;
-    r.batch_file = "/u/tarnu/night.batch";
+    // Longer than one card holds.
+    r.batch_file =
+        "/u/tarnu/nights/2026-12-05/the-whole-night-of-the-fifth-of-december/night.batch";
     r.line_number = 4;
     r.line = batch_line;
     r.frame_index = q;
