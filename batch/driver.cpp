@@ -2,6 +2,7 @@
 #include "driver.h"
 
 #include "clock.h"
+#include "frame_record.h"
 #include "plan.h"
 #include "site.h"
 #include "text.h"
@@ -111,6 +112,7 @@ int clock_difference(int local, int remote) {
 
 int Driver::main(const std::vector<std::string>& args) {
     Step stop = run(args);
+    if (stop && !batch_path.empty()) note("end", stop->message);
     // However the run ended, the marks of its finished lines are tried once
     // more; a batch file that does not hold them would be worked again.
     if (stop && !unsaved_.empty() && !marks_said_) {
@@ -176,6 +178,7 @@ Step Driver::run(const std::vector<std::string>& args) {
         if (Step s = work_line(i)) return s;
     }
     if (Step s = save_marks()) return s;
+    note("end", "finish");
     sys_.print("******************************** finish ************\n");
     sys_.background({"beep", "9"});
     return std::nullopt;
@@ -194,11 +197,14 @@ Step Driver::checkfilexist() {
     }
     std::string observers = qor::site_path("/u/tarnu/obs" + jd[0] + ".txt");
     if (auto text = sys_.read_file(observers)) {
+        observers_ = first_line(*text, 59);
+        if (!observers_.empty() && observers_.back() == '\n') observers_.pop_back();
         sys_.print(observers + ": " + first_line(*text, 59) + "\n");
     } else {
         sys_.print("\n\tWarnning: " + observers + " not existed!\n\n");
         sys_.print("input observers: ");
         if (auto names = sys_.read_line(59)) {
+            observers_ = *names;
             if (!sys_.replace_file(observers, *names + "\n")) {
                 sys_.print("cannot write " + observers + "\n");
             }
@@ -266,9 +272,11 @@ Step Driver::work_line(std::size_t& index) {
     if (setup.nsc) nsc = *setup.nsc;
     if (setup.nsr) nsr = *setup.nsr;
 
+    note("line", std::to_string(line_number_) + ": " + line.substr(0, line.size() - 1));
     if (Step s = wait_fresh_status()) return s;
     auto ff = getfiltframe(line, filters, beam_filter(getvar2("qor", "v1")));
     if (!ff) return Stop{"ERROR: filter not defined in inputfile !!!\n\n"};
+    filter_ = *ff;
     if (build_.filter_changes && ff->command[0] != ' ') {
         if (Step s = sendpc(ff->command, 1)) return s;
     }
@@ -277,6 +285,7 @@ Step Driver::work_line(std::size_t& index) {
     for (int q = 0; q < ff->frames; ++q) {
         frame_of_line_ = q;
         Pointing p = getradec(line, q, a_ep);
+        pointing_ = p;
         a_ra = p.a_ra;
         a_dec = p.a_dec;
         if (checks_pointing(build_, q)) {
@@ -291,8 +300,8 @@ Step Driver::work_line(std::size_t& index) {
 
     mark_worked(index, original, line);
     if (!rewrite()) {
-        sys_.print("WARNING: cannot rewrite " + batch_path +
-                   "; the marks go in with the next line's rewrite\n");
+        warn("WARNING: cannot rewrite " + batch_path +
+             "; the marks go in with the next line's rewrite\n");
     }
     return std::nullopt;
 }
@@ -303,6 +312,22 @@ bool Driver::rewrite() {
     known_text_ = std::move(text);
     unsaved_.clear();
     return true;
+}
+
+// The night's events with their time, for the night report: one line
+// each, "<UTC>\t<kind>\t<text>", appended to /u/tarnu/qorlib/events.log.
+void Driver::note(std::string_view kind, std::string_view text) {
+    std::string line = qor::iso_utc(sys_.now()) + "\t" + std::string(kind) + "\t" +
+                       qor::printable(text.substr(0, text.find_last_not_of("\n") + 1));
+    for (char& c : line)
+        if (c == '\n') c = ' ';
+    sys_.append_file(qor::site_path("/u/tarnu/qorlib/events.log"), line + "\n");
+}
+
+// A message of something gone wrong: on the console, and in the night's events.
+void Driver::warn(const std::string& text) {
+    sys_.print(text);
+    note("fault", text);
 }
 
 void Driver::write2log(std::string_view text) {

@@ -118,7 +118,8 @@ class Driver {
                                          std::set<std::string>& said);
 
     Step read_obsnum(std::string& text);
-    void write_expdat(std::string_view line, const std::string& number);
+    // exp.dat; returns the status line it was written from.
+    std::string write_expdat(std::string_view line, const std::string& number);
     void renumber(std::string_view line, int& obsnum);
 
     // The batch file on disk: the observer may edit it during the night.
@@ -145,6 +146,14 @@ class Driver {
     int line_number_ = 0; // the line being worked, from 1
     int frame_of_line_ = 0;
     int frames_of_line_ = 0;
+    FilterFrames filter_; // of the line being worked
+    Pointing pointing_;   // of the frame being taken
+    std::string observers_;
+    std::string status_; // the status line exp.dat of this frame was written from
+
+    void note(std::string_view kind, std::string_view text);
+    void warn(const std::string& text);
+    void write_record(std::string_view line, int obsnum, const std::string& status);
 
     std::string known_text_; // the batch file as last read or written
     struct Done {

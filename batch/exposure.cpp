@@ -2,6 +2,7 @@
 #include "driver.h"
 
 #include "files.h"
+#include "frame_record.h"
 #include "site.h"
 #include "text.h"
 
@@ -45,9 +46,9 @@ Step Driver::read_obsnum(std::string& text) {
     for (int polls = 0; !observation_number(text);) {
         if (polls == 0) {
             std::string shown = text.substr(0, text.find('\n'));
-            sys_.print("no observation number from varshow variables obsnum (" +
-                       (shown.empty() ? "nothing" : qor::printable(shown)) +
-                       "): trying again every 2 s\n");
+            warn("no observation number from varshow variables obsnum (" +
+                 (shown.empty() ? "nothing" : qor::printable(shown)) + "): trying again every 2 s\n");
+            note("wait", "observation number");
         } else if (polls % 15 == 0) {
             sys_.print("still no observation number (" + std::to_string(polls * 2) + " s)\n");
         }
@@ -69,7 +70,7 @@ Step Driver::read_obsnum(std::string& text) {
     return std::nullopt;
 }
 
-void Driver::write_expdat(std::string_view line, const std::string& number) {
+std::string Driver::write_expdat(std::string_view line, const std::string& number) {
     std::string status = getvar2("qor", "v1");
     std::string text = number + part(status, 50, 10) + "\n" + std::string(line.substr(0, 4)) +
                        "\n" + part(status, 20, 10) + "\n" + part(status, 30, 10) + "\n" +
@@ -77,13 +78,51 @@ void Driver::write_expdat(std::string_view line, const std::string& number) {
     if (!sys_.replace_file(qor::tool_path("exp.dat"), text)) {
         sys_.print("cannot write " + qor::tool_path("exp.dat") + "\n");
     }
+    return status;
+}
+
+// What the frame is of, beside it (/data/dN.json), written when its
+// exposure has started: nothing about the frame then depends on exp.dat
+// surviving the next one. A record that cannot be written costs the frame
+// nothing but its description: the FITS copy then reads its own header.
+void Driver::write_record(std::string_view line, int obsnum, const std::string& status) {
+    auto w = words_of(line);
+    w.resize(std::max<std::size_t>(w.size(), 14));
+    qor::FrameRecord r;
+    r.frame = frame_name(obsnum);
+    r.obsnum = obsnum;
+    r.batch_file = batch_path;
+    r.line_number = line_number_;
+    r.line = std::string(line.substr(0, line.find('\n')));
+    r.frame_index = frame_of_line_;
+    r.frames_in_line = std::max(frames_of_line_, frame_of_line_ + 1);
+    r.object = w[13];
+    r.ra_j2000 = pointing_.ra_text;
+    r.dec_j2000 = pointing_.dec_text;
+    r.ra_deg = static_cast<double>(pointing_.ra2000) * 15;
+    r.dec_deg = pointing_.dec2000;
+    r.ra_telescope = part(status, 20, 10);
+    r.dec_telescope = part(status, 30, 10);
+    r.telescope_equinox = a_ep;
+    r.filter = w[1].size() == 1 ? w[1] : std::string(1, filters.letter_of(filter_.wanted).value_or('?'));
+    r.filter_number = filter_.wanted;
+    r.exposure = std::strtod(w[2].c_str(), nullptr);
+    r.readout = w[12][0] == 'f' ? "Fast" : w[12][0] == 'm' ? "Medium" : "Slow";
+    r.window = {w[7], w[8], w[9], w[10]};
+    r.observers = observers_;
+    double now = sys_.now();
+    r.utc_start = qor::iso_utc(now);
+    r.jd_start = qor::julian_date(now);
+    r.build = build_.name;
+    std::string path = qor::frame_record_path(obsnum);
+    if (!sys_.replace_file(path, qor::to_json(r))) sys_.print("cannot write " + path + "\n");
 }
 
 Step Driver::producexpdat(std::string_view line, int& obsnum, int& seconds) {
     std::string number;
     if (Step s = read_obsnum(number)) return s;
     obsnum = *observation_number(number);
-    write_expdat(line, number);
+    status_ = write_expdat(line, number);
     seconds = exposure_seconds(line);
     return std::nullopt;
 }
@@ -100,10 +139,10 @@ void Driver::renumber(std::string_view line, int& obsnum) {
         write2log("frame " + frame_name(k) + ": taken by an exposure this run did not start; not" +
                   " claimed for line " + std::to_string(line_number_));
     }
-    sys_.print("the camera's observation number is now " + std::to_string(*n) +
-               ": this exposure will be " + frame_name(*n) + "\n");
+    warn("the camera's observation number is now " + std::to_string(*n) +
+         ": this exposure will be " + frame_name(*n) + "\n");
     obsnum = *n;
-    write_expdat(line, number);
+    status_ = write_expdat(line, number);
     sys_.remove_file(qor::site_path("/data/") + frame_name(obsnum));
 }
 
@@ -118,12 +157,15 @@ Step Driver::exposure(std::string_view line) {
         int status = sys_.run({qor::tool_path("fff")}, fff_limit);
         if (status == 0) break;
         if (tries == fff_tries) return Stop{"ERROR: fff cannot start the exposure\n"};
-        sys_.print("fff failed (" + std::to_string(status) + "), trying again\n");
+        warn("fff failed (" + std::to_string(status) + "), trying again\n");
         sys_.sleep(1);
         renumber(line, obsnum);
     }
     std::string name = frame_name(obsnum);
     std::string frame = qor::site_path("/data/") + name;
+    write_record(line, obsnum, status_);
+    auto fields = words_of(line);
+    note("expose", name + " " + (fields.size() > 2 ? fields[2] : "0"));
     sys_.sleep(seconds + 5);
     // The wait has no end (the camera writes the frame, or the operator
     // stops the run), but it is never silent.
@@ -131,10 +173,12 @@ Step Driver::exposure(std::string_view line) {
         if (waited > 0 && waited % 60 == 0) {
             sys_.print("still waiting for " + name + " (" + std::to_string(seconds + 5 + waited) +
                        " s)\n");
+            if (waited == 60) note("wait", name);
         }
         sys_.sleep(1);
     }
     sys_.print("-------produced file " + name + "\n");
+    note("frame", name);
     write2log("frame " + name + ": line " + std::to_string(line_number_) + ", frame " +
               std::to_string(frame_of_line_ + 1) + " of " + std::to_string(frames_of_line_));
     sys_.run({qor::tool_path("newimage0")}, newimage0_limit);

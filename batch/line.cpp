@@ -284,6 +284,8 @@ Pointing getradec(std::string_view line, int q, float a_ep) {
         e = 2000.0f;
     }
     Pointing p;
+    p.ra2000 = ra2000;
+    p.dec2000 = dec2000;
     p.ra_text = toms1(ra2000, 1);
     p.dec_text = toms1(dec2000, 0);
     astprs(ra2000, dec2000, e, p.a_ra, p.a_dec, a_ep);

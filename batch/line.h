@@ -89,6 +89,7 @@ inline constexpr short dmov = 3;
 struct Pointing {
     std::string command;
     std::string ra_text, dec_text;
+    float ra2000 = 0, dec2000 = 0; // the J2000.0 position the texts show
     float a_ra = 0, a_dec = 0;
 };
 Pointing getradec(std::string_view line, int q, float a_ep);

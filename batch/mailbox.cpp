@@ -64,6 +64,7 @@ std::string Driver::getvar2(std::string_view group, std::string_view name) {
 
 Driver::Answer Driver::ask_operator() {
     for (;;) {
+        note("wait", "operator");
         sys_.print("----------what can I do: quit, wait, re_do, ignore <cr=wait>  ");
         std::string answer = sys_.read_line(1).value_or("");
         if (answer.empty() || answer[0] == 'w') return Answer::wait;
@@ -93,8 +94,8 @@ bool Driver::still_moving() {
 void Driver::check_ss(const qor::Counter& read) {
     bool odd = ss_written_ && read.posted != ss_written_->posted;
     if (odd && !ss_odd_said_) {
-        sys_.print("mailbox counter ss reads " + read.text() + ", but this run last wrote " +
-                   ss_written_->text() + "\n");
+        warn("mailbox counter ss reads " + read.text() + ", but this run last wrote " +
+             ss_written_->text() + "\n");
     }
     ss_odd_said_ = odd;
 }
@@ -103,7 +104,7 @@ void Driver::check_ss(const qor::Counter& read) {
 void Driver::check_pp(const qor::Counter& read) {
     bool odd = read.taken != '0';
     if (odd && !pp_odd_said_) {
-        sys_.print("mailbox counter pp reads " + read.text() + ", but this run last wrote 00\n");
+        warn("mailbox counter pp reads " + read.text() + ", but this run last wrote 00\n");
     }
     pp_odd_said_ = odd;
 }
@@ -117,8 +118,8 @@ bool Driver::wiped(char posted, const std::string& command) {
     if (!ss || ss->posted == posted) return false;
     check_ss(*ss);
     if (ss->pending()) return false; // a third hand's counter: the daemon sets it back
-    sys_.print("the command ring was set back before the link daemon took " + command +
-               ": posting it again\n");
+    warn("the command ring was set back before the link daemon took " + command +
+         ": posting it again\n");
     return true;
 }
 
@@ -131,7 +132,7 @@ void Driver::say_link(const std::string& command, std::string& said) {
     std::string state = qor::printable(text->substr(0, std::min(text->find('\n'), std::size_t{200})));
     if (state == said || (said.empty() && state == "serial line up")) return;
     said = state;
-    sys_.print("waiting for the reply to " + command + ": " + state + "\n");
+    warn("waiting for the reply to " + command + ": " + state + "\n");
 }
 
 // The moment of a posting, kept on the monotonic clock together with the
@@ -158,9 +159,9 @@ std::optional<std::string> Driver::answer_to(const qor::Counter& pp, Posting& po
         auto stamp = reply_stamp(text);
         if (stamp && seconds_after(*stamp, at) >= 0) return text;
         if (!quiet && said.insert(text).second) {
-            sys_.print(stamp ? "ignoring a reply stamped before the command: " + text + "\n"
-                             : "ignoring reply slot p" + std::string(1, slot) +
-                                   ": it holds no stamped reply (" + qor::printable(text) + ")\n");
+            warn(stamp ? "ignoring a reply stamped before the command: " + text + "\n"
+                       : "ignoring reply slot p" + std::string(1, slot) +
+                             ": it holds no stamped reply (" + qor::printable(text) + ")\n");
         }
         return std::nullopt;
     };
@@ -195,8 +196,8 @@ qor::Counter Driver::counter_to_post_on() {
         return *read;
     }
     qor::Counter last = ss_written_.value_or(qor::Counter{});
-    sys_.print("mailbox counter ss unreadable: posting after slot s" + std::string(1, last.posted) +
-               ", this run's last\n");
+    warn("mailbox counter ss unreadable: posting after slot s" + std::string(1, last.posted) +
+         ", this run's last\n");
     return {last.posted, last.posted};
 }
 
@@ -207,6 +208,7 @@ Step Driver::sendpc(const std::string& command, int flag) {
         qor::Counter ss = counter_to_post_on();
         char n = qor::successor(ss.posted);
         Posting posting{sys_.monotonic(), sys_.now()};
+        note("post", command);
         mailbox_.set(qor::slot_key('s', n), qor::key_word(command));
         ss_written_ = qor::Counter{n, ss.taken};
         mailbox_.set_counter("ss", *ss_written_);
@@ -240,6 +242,7 @@ Step Driver::sendpc(const std::string& command, int flag) {
                 mailbox_.set_counter("pp", {});
                 if (!reply) continue;
                 sys_.print("************* " + *reply + "\n");
+                note("reply", *reply);
                 if (reply->size() <= 14 || (*reply)[14] != 'e') return std::nullopt;
                 answer = ask_operator();
             }
@@ -287,6 +290,7 @@ Step Driver::wait_fresh_status() {
         if (waited == 3 || (waited > 0 && waited % 20 == 0)) {
             sys_.print("waiting for a new status line from the telescope (" +
                        std::to_string(waited) + " s)\n");
+            if (waited == 3) note("wait", "status line");
         }
         if (waited >= fresh_status_limit) return Stop{"\n\tERROR: QOR cannot talk with PC !!!\n\n"};
         sys_.sleep(1);

@@ -22,6 +22,30 @@ std::optional<int> read_int(std::string_view text, std::string_view* rest) {
     return static_cast<int>(v);
 }
 
+std::vector<std::string> lines_of(std::string_view text) {
+    std::vector<std::string> lines;
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        lines.emplace_back(text.substr(0, end));
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
+std::vector<std::string> words_of(std::string_view text) {
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (i < text.size()) {
+        while (i < text.size() && space(text[i])) ++i;
+        std::size_t start = i;
+        while (i < text.size() && !space(text[i])) ++i;
+        if (i > start) words.emplace_back(text.substr(start, i - start));
+    }
+    return words;
+}
+
 namespace {
 
 // Length of the well-formed UTF-8 sequence of a printable character at the

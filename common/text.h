@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qor {
 
@@ -13,6 +14,13 @@ namespace qor {
 // at the int range instead of overflowing. rest, when given, receives what
 // follows the digits.
 std::optional<int> read_int(std::string_view text, std::string_view* rest = nullptr);
+
+// The lines of a text, without their line ends (a last line without one
+// counts; an empty text has none).
+std::vector<std::string> lines_of(std::string_view text);
+
+// The white-space separated words of a text.
+std::vector<std::string> words_of(std::string_view text);
 
 // A text as it may safely reach a terminal: control bytes (other than tab
 // and line end), DEL, and bytes that are not well-formed UTF-8 or encode a

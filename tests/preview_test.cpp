@@ -1,5 +1,6 @@
 // Every frame the simulated camera writes gets its previews through
-// newimage2, as the daemon starts it when an exposure has ended.
+// newimage2, as the daemon starts it when an exposure has ended, and its
+// FITS copy with a small preview kept for the night report.
 #include "temp_site.h"
 
 #include "files.h"
@@ -42,6 +43,11 @@ TEST(Previews, EachFrameOfTheCameraThroughNewimage2) {
             EXPECT_EQ(jpg->substr(0, 3), "\xFF\xD8\xFF") << f; // a JPEG's start of image
         }
         EXPECT_EQ(qor::read_file((work / "last1.gif").string())->substr(0, 6), "GIF87a");
+        // Kept for the night report: a small preview of this frame, and its FITS copy.
+        EXPECT_EQ(qor::read_file(site.path("/data/fits/d" + obsnum + ".jpg")),
+                  qor::read_file(status + "last1.jpg"));
+        EXPECT_EQ(qor::read_file(site.path("/data/fits/d" + obsnum + ".fits")).value_or("").substr(0, 9),
+                  "SIMPLE  =");
     }
     fs::current_path(old);
 }

@@ -6,6 +6,8 @@
 #include "driver.h"
 #include "fake_system.h"
 #include "files.h"
+#include "frame_record.h"
+#include "text.h"
 #include "scratch.h"
 #include "site.h"
 
@@ -622,4 +624,34 @@ TEST_F(DriverTest, TheObserversEditsDuringTheRunAreKept) {
     EXPECT_EQ(count("the batch file changed on disk during the run: it is taken as it is now\n"
                     "  pending lines this run works from here: 3, 4\n"),
               1);
+}
+
+// Each frame leaves beside it what it was of, as the driver knew it when
+// the exposure started; the night's events are kept with their time.
+TEST_F(DriverTest, EachFrameLeavesItsRecordAndTheNightItsEvents) {
+    run(m42);
+    auto read = qor::parse_frame_record(file("/data/d2.json"));
+    EXPECT_TRUE(read.ok()) << read.problems.front();
+    const auto& r = read.record;
+    EXPECT_EQ(r.frame, "d2.ccd");
+    EXPECT_EQ(r.line_number, 1);
+    EXPECT_EQ(r.line, m42.substr(0, m42.size() - 1));
+    EXPECT_EQ(r.frame_index, 1);
+    EXPECT_EQ(r.frames_in_line, 2);
+    EXPECT_EQ(r.ra_j2000, "05:35:19.0"); // dithered, as the move command
+    EXPECT_EQ(r.dec_j2000, "-05:23:28");
+    EXPECT_NEAR(r.ra_deg, (5 + 35 / 60.0 + 19 / 3600.0) * 15, 1e-3);
+    EXPECT_EQ(r.filter, "R");
+    EXPECT_EQ(r.filter_number, 4);
+    EXPECT_EQ(r.exposure, 0.5);
+    EXPECT_EQ(r.observers, "Ada and Charles");
+    EXPECT_EQ(r.build, "qorobs");
+
+    std::string kinds;
+    for (const auto& l : qor::lines_of(file("/u/tarnu/qorlib/events.log"))) {
+        auto w = words_of(l);
+        if (w.size() > 1 && (kinds.empty() || kinds.back() != w[1][0])) kinds += w[1][0];
+    }
+    // line; filter post, reply; move post, reply; expose, frame; again; end
+    EXPECT_EQ(kinds, "lprprefprefe");
 }
