@@ -49,9 +49,6 @@ std::string numbered(std::size_t number, std::string_view line) {
     return head + qor::printable(line);
 }
 
-bool readable(const std::string& path) {
-    return access(path.c_str(), R_OK) == 0;
-}
 
 // The first line of a text (line end kept), at most max characters of it.
 std::string first_line(std::string_view text, std::size_t max) {
@@ -205,13 +202,14 @@ Step Driver::checkfilexist() {
         sys_.print("input observers: ");
         if (auto names = sys_.read_line(59)) {
             observers_ = *names;
-            if (!sys_.replace_file(observers, *names + "\n")) {
-                sys_.print("cannot write " + observers + "\n");
+            if (qor::Done d = sys_.replace_file(observers, *names + "\n"); !d) {
+                sys_.print("cannot write " + observers + ": " + d.why() + "\n");
             }
         }
     }
 
-    if (!readable(qor::site_path("/u/tarnu/RUN_NUMBER"))) {
+    // Only its presence counts; an empty file is fine.
+    if (!sys_.read_file(qor::site_path("/u/tarnu/RUN_NUMBER"), 0)) {
         return Stop{"\n\tERROR: cannot found file: RUN_NUMBER\n\n"};
     }
     auto table = sys_.read_file(qor::site_path("/u/tarnu/FILTER"));
@@ -219,7 +217,7 @@ Step Driver::checkfilexist() {
     filters = parse_filter_table(*table);
 
     std::string log = qor::site_path("/u/tarnu/qorlib/obs.log");
-    if (!readable(log)) sys_.replace_file(log, sys_.capture({"date"}, 256).out);
+    if (!sys_.read_file(log, 0)) sys_.replace_file(log, sys_.capture({"date"}, 256).out);
     return std::nullopt;
 }
 
@@ -266,8 +264,8 @@ Step Driver::work_line(std::size_t& index) {
     write2log(line);
 
     Setup setup = setpar(line);
-    if (!sys_.replace_file(qor::tool_path("fff.dat"), setup.fff_dat)) {
-        sys_.print("cannot write " + qor::tool_path("fff.dat") + "\n");
+    if (qor::Done d = sys_.replace_file(qor::tool_path("fff.dat"), setup.fff_dat); !d) {
+        sys_.print("cannot write " + qor::tool_path("fff.dat") + ": " + d.why() + "\n");
     }
     if (setup.nsc) nsc = *setup.nsc;
     if (setup.nsr) nsr = *setup.nsr;
@@ -299,19 +297,20 @@ Step Driver::work_line(std::size_t& index) {
     }
 
     mark_worked(index, original, line);
-    if (!rewrite()) {
-        warn("WARNING: cannot rewrite " + batch_path +
+    if (qor::Done d = rewrite(); !d) {
+        warn("WARNING: cannot rewrite " + batch_path + ": " + d.why() +
              "; the marks go in with the next line's rewrite\n");
     }
     return std::nullopt;
 }
 
-bool Driver::rewrite() {
+qor::Done Driver::rewrite() {
     std::string text = store.text();
-    if (!sys_.replace_file(batch_path, text)) return false;
+    qor::Done d = sys_.replace_file(batch_path, text);
+    if (!d) return d;
     known_text_ = std::move(text);
     unsaved_.clear();
-    return true;
+    return d;
 }
 
 // The night's events with their time, for the night report: one line
@@ -332,8 +331,8 @@ void Driver::warn(const std::string& text) {
 
 void Driver::write2log(std::string_view text) {
     std::string log = qor::site_path("/u/tarnu/qorlib/obs.log");
-    if (!sys_.append_file(log, std::string(text) + "\n")) {
-        sys_.print("cannot append to " + log + "\n");
+    if (qor::Done d = sys_.append_file(log, std::string(text) + "\n"); !d) {
+        sys_.print("cannot append to " + log + ": " + d.why() + "\n");
     }
 }
 

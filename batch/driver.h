@@ -70,7 +70,7 @@ class Driver {
     // Works the line at index (which moves with it when the observer edits
     // the file meanwhile).
     Step work_line(std::size_t& index);
-    bool rewrite();
+    qor::Done rewrite();
     void write2log(std::string_view text);
 
     // Mailbox client.

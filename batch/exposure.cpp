@@ -75,8 +75,8 @@ std::string Driver::write_expdat(std::string_view line, const std::string& numbe
     std::string text = number + part(status, 50, 10) + "\n" + std::string(line.substr(0, 4)) +
                        "\n" + part(status, 20, 10) + "\n" + part(status, 30, 10) + "\n" +
                        object_text(line) + std::to_string(nsc) + " " + std::to_string(nsr);
-    if (!sys_.replace_file(qor::tool_path("exp.dat"), text)) {
-        sys_.print("cannot write " + qor::tool_path("exp.dat") + "\n");
+    if (qor::Done d = sys_.replace_file(qor::tool_path("exp.dat"), text); !d) {
+        sys_.print("cannot write " + qor::tool_path("exp.dat") + ": " + d.why() + "\n");
     }
     return status;
 }
@@ -115,7 +115,9 @@ void Driver::write_record(std::string_view line, int obsnum, const std::string& 
     r.jd_start = qor::julian_date(now);
     r.build = build_.name;
     std::string path = qor::frame_record_path(obsnum);
-    if (!sys_.replace_file(path, qor::to_json(r))) sys_.print("cannot write " + path + "\n");
+    if (qor::Done d = sys_.replace_file(path, qor::to_json(r)); !d) {
+        sys_.print("cannot write " + path + ": " + d.why() + "\n");
+    }
 }
 
 Step Driver::producexpdat(std::string_view line, int& obsnum, int& seconds) {
@@ -169,7 +171,7 @@ Step Driver::exposure(std::string_view line) {
     sys_.sleep(seconds + 5);
     // The wait has no end (the camera writes the frame, or the operator
     // stops the run), but it is never silent.
-    for (int waited = 0; !qor::file_exists(frame); ++waited) {
+    for (int waited = 0; !sys_.exists(frame); ++waited) {
         if (waited > 0 && waited % 60 == 0) {
             sys_.print("still waiting for " + name + " (" + std::to_string(seconds + 5 + waited) +
                        " s)\n");

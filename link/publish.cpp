@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <ctime>
-#include <filesystem>
 
 namespace qlink {
 
@@ -18,10 +17,10 @@ void Publisher::log_position(std::string_view line) {
         return;
     }
     if (ontime == 0) {
-        std::error_code ec;
-        auto size = std::filesystem::file_size(log, ec);
-        if (!ec && size / 1000 > 300)
-            std::filesystem::rename(log, qor::site_path("/u/tarnu/qorlib/kerade.old"), ec);
+        auto info = sys_.stat(log);
+        if (info && info->size / 1000 > 300) {
+            sys_.rename_file(log, qor::site_path("/u/tarnu/qorlib/kerade.old"));
+        }
         // What "date >> kerade.dat" would add.
         std::time_t t = static_cast<std::time_t>(std::floor(sys_.now()));
         std::tm tm{};

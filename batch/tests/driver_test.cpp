@@ -5,10 +5,8 @@
 #include "coords.h"
 #include "driver.h"
 #include "fake_system.h"
-#include "files.h"
 #include "frame_record.h"
 #include "text.h"
-#include "scratch.h"
 #include "site.h"
 
 #include <algorithm>
@@ -42,8 +40,7 @@ double day(int h, int m, int s) {
 const std::string m42 = "A001 R 0.5 2 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M42\n";
 
 struct DriverTest : ::testing::Test {
-    qor::test::Scratch dir{"qobs"};
-    qor::test::FakeSystem sys;
+    qor::test::FakeSystem sys; // its files are in memory, at the site's real paths
     std::vector<std::string> taken; // commands the daemon took, in order
     bool daemon = true;
     // The telescope computer's answer to a command, after the time stamp.
@@ -53,12 +50,9 @@ struct DriverTest : ::testing::Test {
     double frame_due = -1;
 
     void SetUp() override {
-        setenv("QOR_ROOT", dir.dir().c_str(), 1);
+        unsetenv("QOR_ROOT");
         setenv("TZ", "UTC0", 1);
         tzset();
-        for (auto d : {"/u/tarnu/mokel", "/u/tarnu/status", "/u/tarnu/qorlib", "/data"}) {
-            std::filesystem::create_directories(qor::site_path(d));
-        }
         write("/u/tarnu/RUN_NUMBER", "");
         write("/u/tarnu/FILTER", "U 1\nB 2\nV 3\nR 4\nx 0\n");
         write("/u/tarnu/obs1382.txt", "Ada and Charles\n");
@@ -80,14 +74,8 @@ struct DriverTest : ::testing::Test {
         };
         sys.on_sleep = [this] { play(); };
     }
-    void TearDown() override { unsetenv("QOR_ROOT"); }
-
-    void write(const std::string& path, const std::string& text) {
-        qor::replace_file(qor::site_path(path), text);
-    }
-    std::string file(const std::string& path) {
-        return qor::read_file(qor::site_path(path)).value_or("<absent>");
-    }
+    void write(const std::string& path, const std::string& text) { sys.files[path] = text; }
+    std::string file(const std::string& path) { return sys.file(path); }
 
     std::string clock() {
         return qor::clock_text(static_cast<std::time_t>(sys.now()));
@@ -120,15 +108,15 @@ struct DriverTest : ::testing::Test {
         }
     }
 
-    std::string batch_path() { return dir.path("night.batch"); }
+    std::string batch_path() { return "/u/tarnu/night.batch"; }
     int run(const std::string& batch, std::deque<std::string> input = {},
             const Build& build = qorobs_build) {
-        if (!batch.empty()) qor::replace_file(batch_path(), batch);
+        if (!batch.empty()) write(batch_path(), batch);
         sys.input = std::move(input);
         Driver d(build, sys);
         return d.main({build.name, batch_path()});
     }
-    std::string batch() { return qor::read_file(batch_path()).value_or("<absent>"); }
+    std::string batch() { return file(batch_path()); }
     long count(const std::string& text) {
         long n = 0;
         for (auto p = sys.out.find(text); p != std::string::npos; p = sys.out.find(text, p + 1))
@@ -260,9 +248,9 @@ TEST_F(DriverTest, StartUpChecks) {
     EXPECT_EQ(count("ERROR: please close qor2pc !\n\n"), 1);
     sys.programs.erase("ps");
 
-    std::filesystem::remove(qor::site_path("/u/tarnu/obs1382.txt"));
-    std::filesystem::remove(qor::site_path("/u/tarnu/qorlib/obs.log"));
-    qor::append_file(qor::site_path("/u/tarnu/FILTER"), "Z 9"); // no final line end
+    sys.files.erase("/u/tarnu/obs1382.txt");
+    sys.files.erase("/u/tarnu/qorlib/obs.log");
+    sys.files["/u/tarnu/FILTER"] += "Z 9"; // no final line end
     sys.out.clear();
     run("A001 Z 0.5 1 1 1 2000 0 0 1 1 1 f X\n", {"Grace Hopper"});
     EXPECT_EQ(count("input observers: "), 1);
@@ -277,7 +265,7 @@ TEST_F(DriverTest, StartUpChecks) {
 
     for (auto [missing, text] :
          {std::pair{"/u/tarnu/FILTER", "FILTER"}, {"/u/tarnu/RUN_NUMBER", "RUN_NUMBER"}}) {
-        std::filesystem::remove(qor::site_path(missing));
+        sys.files.erase(missing);
         sys.out.clear();
         EXPECT_EQ(run(m42), 0);
         EXPECT_EQ(count(std::string("\n\tERROR: cannot found file: ") + text + "\n\n"), 1);
@@ -571,27 +559,46 @@ TEST_F(DriverTest, TheFirstLineWaitsForAFreshStatusLineAndNoWaitIsSilent) {
     EXPECT_EQ(count("still waiting for d1.ccd ("), 2); // at 65 and 125 s
     EXPECT_EQ(count("still waiting for d1.ccd (65 s)\n"), 1);
     // The daemon the driver starts logs to the site, not to this console.
-    EXPECT_EQ(sys.background_logs.front(), qor::site_path("/u/tarnu/qorlib/telelink.log"));
+    EXPECT_EQ(sys.background_logs.front(), "/u/tarnu/qorlib/telelink.log");
 }
 
-// Marks that cannot be written (a full disk) are tried again at the end;
-// if they still cannot, the run says which lines to mark and fails.
+// Marks that cannot be written (a full disk, a short write, a rename or a
+// sync that fails) are tried again at the end; if they still cannot, the
+// run says which lines to mark, and why, and fails. The file on disk is the
+// old one, whole, whatever failed.
 TEST_F(DriverTest, MarksThatNeverReachTheFileEndTheRunWithAnError) {
+    using qor::test::Fault;
     std::string two = m42 + "A002 V 0.5 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M1\n";
-    qor::replace_file(batch_path(), two);
-    sys.failing_writes.insert(batch_path());
-    EXPECT_EQ(run("", {"1"}), 1);
-    EXPECT_EQ(batch(), two);
-    EXPECT_EQ(count("WARNING: cannot rewrite"), 2);
-    EXPECT_EQ(count("ERROR: cannot rewrite " + batch_path() +
-                    "; lines worked in this run and not marked in it: 1, 2."),
-              1);
-    EXPECT_EQ(count("finish ****"), 0);
+    struct Case {
+        const char* op;
+        Fault fault;
+        const char* why;
+    };
+    for (const Case& c : {Case{"write", Fault::no_space, "No space left on device"},
+                          Case{"write", Fault::short_write, "No space left on device"},
+                          Case{"rename", Fault::io_error, "Input/output error"},
+                          Case{"sync", Fault::io_error, "Input/output error"}}) {
+        sys.out.clear();
+        sys.failures.clear();
+        write(batch_path(), two);
+        sys.fail(c.op, batch_path(), c.fault);
+        EXPECT_EQ(run("", {"1"}), 1) << c.op;
+        EXPECT_EQ(batch(), two) << c.op;
+        EXPECT_EQ(count(std::string("WARNING: cannot rewrite ") + batch_path() + ": " + c.why), 2);
+        EXPECT_EQ(count("ERROR: cannot rewrite " + batch_path() + ": " + c.why +
+                        "; lines worked in this run and not marked in it: 1, 2."),
+                  1)
+            << c.op;
+        EXPECT_EQ(count("finish ****"), 0);
+    }
+    sys.failures.clear();
+    write(batch_path(), two);
+    sys.fail("write", batch_path(), Fault::no_space);
 
     sys.out.clear();
     int fff_runs = 0;
     sys.programs["fff"] = [&](const qor::Argv&) {
-        if (++fff_runs == 3) sys.failing_writes.clear(); // the disk has room again
+        if (++fff_runs == 3) sys.failures.clear(); // the disk has room again
         frame_due = sys.t + 1;
         return qor::Captured{"", 0};
     };
@@ -608,13 +615,13 @@ TEST_F(DriverTest, TheObserversEditsDuringTheRunAreKept) {
     std::string c = "A003 V 0.5 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f C\n";
     std::string typo = m42;
     typo[5] = 'Q'; // no such filter
-    qor::replace_file(batch_path(), typo + b);
-    sys.on_read_line = [&] { qor::replace_file(batch_path(), m42 + b); };
+    write(batch_path(), typo + b);
+    sys.on_read_line = [&] { write(batch_path(), m42 + b); };
     bool edited = false;
     sys.on_sleep = [&] {
         if (!edited && sys.runs_of("fff").size() == 1) {
             edited = true;
-            qor::replace_file(batch_path(), "##  clouds at 22h\n" + m42 + b + c);
+            write(batch_path(), "##  clouds at 22h\n" + m42 + b + c);
         }
         play();
     };

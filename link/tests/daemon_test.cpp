@@ -24,7 +24,7 @@ struct DaemonTest : ::testing::Test {
     // The record of each send phase in the next n cycles.
     std::vector<std::string> cycles(int n) { return sent_in(d, host, n); }
     std::string file(const std::string& rel) {
-        return qor::read_file(root.path(rel)).value_or("<absent>");
+        return host.content(root.path(rel)).value_or("<absent>");
     }
 };
 
@@ -84,7 +84,7 @@ TEST_F(DaemonTest, PostedCommandsAreTakenOnePerSendPhaseOnAReopenedPort) {
               std::string::npos);
 
     // Ring empty: the one-shot file goes out once.
-    qor::replace_file(root.path("u/tarnu/mokel/xydw"), "park now\nsecond\n");
+    host.put(root.path("u/tarnu/mokel/xydw"), "park now\nsecond\n");
     EXPECT_EQ(cycles(6), (std::vector<std::string>{"`park now\n", "`"}));
 }
 
@@ -129,13 +129,14 @@ TEST_F(DaemonTest, RestartHandsTheLastMoveToASuccessor) {
     EXPECT_EQ(host.backgrounds, std::vector<qor::Argv>{{qor::tool_path("telelink")}});
 
     FakeHost h2;
+    h2.files = host.files; // the same disk
     Daemon next(telelink_build, h2);
     ASSERT_EQ(next.start({"telelink", "3"}), 0);
     next.cycle();
     next.cycle();
     EXPECT_EQ(h2.writes.back(), "`move 12:34:56.7 -12:34:56\n");
     EXPECT_NE(h2.out.find("I send again: move 12:34:56.7 -12:34:56\n"), std::string::npos);
-    EXPECT_FALSE(qor::file_exists(root.path("u/tarnu/mokel/isend")));
+    EXPECT_FALSE(h2.files.count(root.path("u/tarnu/mokel/isend")));
     // In test mode the successor runs in the foreground with mode 3 (and
     // ends this process as it starts).
     h2.inbound.push_back("TI\n");
@@ -177,7 +178,7 @@ TEST_F(DaemonTest, StatusRecordsPublishedWithPositionLogWindow) {
     EXPECT_EQ(file(log), "Tue Dec  8 21:05:00 UTC 2026\n17:00:00.0 12:34:56.7+12:34:56\n"
                          "30:00:00.0 12:34:56.7+12:34:56\n");
     for (std::size_t size : {300999u, 301000u}) {
-        qor::replace_file(root.path(log), std::string(size, 'x'));
+        host.put(root.path(log), std::string(size, 'x'));
         d.publish(status_record("17:00:00.0"));
         d.publish(status_record("31:00:00.0"));
     }
@@ -190,8 +191,8 @@ TEST_F(DaemonTest, JobTrackingWritesJobFileAndRaisesEachDomeRequestOnce) {
                {"nr.0", "4096"},
                {"nc.0", "4160"},
                {"object.0", "M31"}};
-    qor::replace_file(root.path("u/tarnu/FILTER"), "B 2\nV 3\n");
-    qor::replace_file(root.path("u/tarnu/NAME"), "heading\nNGC1 " + std::string(30, 'a') +
+    host.put(root.path("u/tarnu/FILTER"), "B 2\nV 3\n");
+    host.put(root.path("u/tarnu/NAME"), "heading\nNGC1 " + std::string(30, 'a') +
                                                      " M1\nANDR " + std::string(30, 'b') +
                                                      " M31\n");
     start({"telelink", "2"});
@@ -231,13 +232,13 @@ TEST_F(DaemonTest, JobTrackingWritesJobFileAndRaisesEachDomeRequestOnce) {
     send();
     EXPECT_EQ(std::vector<std::string>(sent.end() - 2, sent.end()),
               (std::vector<std::string>{"`&", "`"}));
-    EXPECT_FALSE(qor::file_exists(root.path("u/tarnu/status/job.txt")));
+    EXPECT_FALSE(host.files.count(root.path("u/tarnu/status/job.txt")));
     EXPECT_EQ(host.backgrounds, (std::vector<qor::Argv>{{qor::tool_path("newimage2"), "123"}}));
 }
 
 TEST_F(DaemonTest, JobFileFallbacks) {
     host.db = {{"object.0", "UNKNOWN"}, {"exposure.0", "500"}};
-    qor::replace_file(root.path("u/tarnu/status/netjob.log"), "net job 7\n");
+    host.put(root.path("u/tarnu/status/netjob.log"), "net job 7\n");
     start();
     host.exp3 = exp3_line("21:00:00", "20:00:00", "20:00:05", 12);
     std::string rec = status_record();
@@ -247,6 +248,6 @@ TEST_F(DaemonTest, JobFileFallbacks) {
               "-01 net job 7\nNONE\n12:34:56.7 +12:34:56.\nUNKNOWN\n?\n5\n0 x 0\n");
     host.exp3 = idle_exp3; // no observation number: the job file goes, no preview
     d.receive(status_record());
-    EXPECT_FALSE(qor::file_exists(root.path("u/tarnu/status/job.txt")));
+    EXPECT_FALSE(host.files.count(root.path("u/tarnu/status/job.txt")));
     EXPECT_TRUE(host.backgrounds.empty());
 }
