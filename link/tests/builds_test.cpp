@@ -161,7 +161,7 @@ TEST(BuildDifferences, ResendJobLineAndTestTraffic) {
         host.db = {{"qor.ss", "10"}, {"qor.s1", "move_1_2"}};
         sent.push_back(sent_in(d, host, 3).at(0));
         EXPECT_EQ(sent[2], "`move 01:00:00.0  02:00:00\n");
-        EXPECT_EQ(d.mailbox.send_again, e.keeps_move ? sent[2].substr(1) : "");
+        EXPECT_EQ(d.mailbox.send_again(), e.keeps_move ? sent[2].substr(1) : "");
         for (const auto& s : sent_in(d, host, 33)) sent.push_back(s);
         EXPECT_EQ((Texts{sent[1], sent[5], sent[9], sent[13]}), e.traffic);
         d.receive(status_record());
@@ -183,7 +183,7 @@ TEST(BuildDifferences, RestartRequest) {
         host.db = {{"variables.obsnum", "5"}, {"qor.ss", "00"}, {"qor.pp", "00"}};
         host.exp3 = idle_exp3;
         EXPECT_EQ(d.start({b.name}), 0);
-        d.mailbox.send_again = "move 01:00:00.0  10:00:00\n";
+        d.mailbox.resend_later("move 01:00:00.0  10:00:00\n");
         host.events.clear();
         host.db["variables.obsnum"] = "6";
         host.t = at(21, 5, 7.5);
@@ -206,7 +206,7 @@ TEST(BuildDifferences, RestartRequest) {
         EXPECT_EQ(host.events, (Texts{"close", "open ttyS0"}));
         EXPECT_EQ(host.content(root.path("u/tarnu/qorlib/boot.log")),
                   "0 Tue Dec  8 21:05:08 2026\n");
-        EXPECT_EQ(d.job.obsnum, 6);
+        EXPECT_EQ(d.job.obsnum(), 6);
         EXPECT_TRUE(host.db.count("qor.p1") == 0); // not posted
         EXPECT_EQ(sent_in(d, host, 3), Texts{"`move 01:00:00.0  10:00:00\n"});
         EXPECT_EQ(host.out.find("send again"), std::string::npos);

@@ -36,7 +36,7 @@ TEST_F(DaemonTest, StartUpAndPortFailures) {
     EXPECT_EQ(host.out, "BAUD: 9600\n"); // nothing before it without an argument
     EXPECT_EQ(host.writes, std::vector<std::string>{attention});
     EXPECT_EQ(host.searches.size(), 1u);
-    EXPECT_EQ(d.job.obsnum, 42);
+    EXPECT_EQ(d.job.obsnum(), 42);
 
     FakeHost h2;
     Daemon d2(telelink_build, h2);
@@ -53,7 +53,11 @@ TEST_F(DaemonTest, IdleLinePollsEveryThirdSecondWithoutReopening) {
     EXPECT_EQ(host.writes.size(), w); // the first send phase is in the second cycle
     EXPECT_EQ(cycles(8), (std::vector<std::string>{"`", "`", "`"}));
     EXPECT_EQ(host.count("close"), 0);
-    d.dome.stop_dome = 1;
+    host.db["exposure.0"] = "3000"; // 30 s, begun 21:00:00: 20 s left at 21:00:10
+    host.exp3 = exp3_line("21:00:00", "20:00:00", "20:00:05");
+    host.t = at(21, 0, 10.2);
+    d.receive(status_record()); // the exposure starts: its time is read
+    d.receive(status_record()); // 20 s left: the dome's stop, which is no command
     EXPECT_EQ(cycles(3), std::vector<std::string>{"`$"});
     EXPECT_EQ(host.count("close"), 0);
 }
@@ -79,7 +83,7 @@ TEST_F(DaemonTest, PostedCommandsAreTakenOnePerSendPhaseOnAReopenedPort) {
     EXPECT_EQ(cycles(6), (std::vector<std::string>{"`move 24:00:00.0  90:00:00\n", "`"}));
     EXPECT_EQ(host.captures.size() - reads, 3u); // ss, s2, s3
     EXPECT_EQ(host.db["qor.ss"], "33");
-    EXPECT_EQ(d.mailbox.send_again, "move 24:00:00.0  90:00:00\n");
+    EXPECT_EQ(d.mailbox.send_again(), "move 24:00:00.0  90:00:00\n");
     EXPECT_NE(host.out.find("bad coordinates, not sent: move 12:34:56.78901 10:00:00\n"),
               std::string::npos);
 
@@ -115,7 +119,7 @@ TEST_F(DaemonTest, TimeRequestAnsweredRightAfterTheSecondBoundary) {
 
 TEST_F(DaemonTest, RestartHandsTheLastMoveToASuccessor) {
     start();
-    d.mailbox.send_again = "move 12:34:56.7 -12:34:56\n";
+    d.mailbox.resend_later("move 12:34:56.7 -12:34:56\n");
     host.t = at(21, 5, 7.5);
     host.inbound.push_back("TI\n");
     std::size_t w = host.writes.size();
@@ -125,7 +129,7 @@ TEST_F(DaemonTest, RestartHandsTheLastMoveToASuccessor) {
         std::vector<std::string>(host.writes.begin() + static_cast<long>(w), host.writes.end()),
         (std::vector<std::string>{attention, attention}));
     EXPECT_EQ(file("u/tarnu/qorlib/boot.log"), "0 Tue Dec  8 21:05:08 2026\n");
-    EXPECT_EQ(file("u/tarnu/mokel/isend"), d.mailbox.send_again);
+    EXPECT_EQ(file("u/tarnu/mokel/isend"), d.mailbox.send_again());
     EXPECT_EQ(host.backgrounds, std::vector<qor::Argv>{{qor::tool_path("telelink")}});
 
     FakeHost h2;

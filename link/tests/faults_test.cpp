@@ -45,7 +45,7 @@ struct Faults : ::testing::Test {
 // preview once it answers again.
 TEST_F(Faults, Exp3WithoutItsStampsLeavesTheJobStateAsItWas) {
     d.receive(status_record());
-    ASSERT_EQ(d.job.job, 3);
+    ASSERT_EQ(d.job.phase(), qor::Phase::idle);
     cycles(3);
     host.db["qor.ss"] = "10"; // the driver has just posted a command
     host.db["qor.s1"] = "filt_R";
@@ -57,7 +57,7 @@ TEST_F(Faults, Exp3WithoutItsStampsLeavesTheJobStateAsItWas) {
     host.hung.insert("exp3");
     d.receive(status_record());
     host.hung.clear();
-    EXPECT_EQ(d.job.job, 3);
+    EXPECT_EQ(d.job.phase(), qor::Phase::idle);
     EXPECT_FALSE(host.files.count(root.path("u/tarnu/status/job.txt")));
     EXPECT_EQ(host.db["qor.ss"], "10");
     EXPECT_EQ(said("exp3 gave no exposure state: job state kept\n"), 1);
@@ -211,7 +211,7 @@ TEST_F(Faults, ATimeAnswerNeverWaitsLongerThanASecond) {
 // A successor that cannot start does not take the line: this instance
 // keeps it and resends the last move itself.
 TEST_F(Faults, ARestartWithoutASuccessorKeepsTheLine) {
-    d.mailbox.send_again = "move 01:00:00.0  10:00:00\n";
+    d.mailbox.resend_later("move 01:00:00.0  10:00:00\n");
     host.background_fails = true;
     host.inbound.push_back("TI\n");
     EXPECT_TRUE(d.cycle());
