@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     qor::RealSystem system;
     qor::Mailbox mailbox(system);
     std::string status = mailbox.show("v1", 80);
-    qobs::Scene scene{qobs::status_position(status), qobs::beam_filter(status)};
+    qobs::Scene scene{qor::telescope_position(status), qor::beam_filter(status)};
     float a_ep = qobs::epoch_of_date(qor::asctime_text(std::time(nullptr)));
 
     auto faults = qobs::pending_faults(store, filter_text ? &table : nullptr);

@@ -93,13 +93,6 @@ int seconds_of_day(std::string_view asctime) {
            two_digits(asctime, 17).value_or(0);
 }
 
-std::optional<int> telescope_seconds(std::string_view status_line) {
-    auto h = two_digits(status_line, 0), m = two_digits(status_line, 3),
-         s = two_digits(status_line, 6);
-    if (!h || !m || !s) return std::nullopt;
-    return *h * 3600 + *m * 60 + *s;
-}
-
 int clock_difference(int local, int remote) {
     int d = local - remote;
     if (d < -999) d += 86400;
@@ -127,7 +120,7 @@ void Driver::startup_clock() {
     std::string now = qor::asctime_text(static_cast<std::time_t>(sys_.now()));
     a_ep = epoch_of_date(now);
     v1 = mailbox_.show("v1", 80);
-    if (auto remote = telescope_seconds(v1)) {
+    if (auto remote = qor::clock_seconds(v1)) {
         clock_diff = clock_difference(seconds_of_day(now), *remote);
     }
 }
@@ -272,7 +265,7 @@ Step Driver::work_line(std::size_t& index) {
 
     note("line", std::to_string(line_number_) + ": " + line.substr(0, line.size() - 1));
     if (Step s = wait_fresh_status()) return s;
-    auto ff = getfiltframe(line, filters, beam_filter(getvar2("qor", "v1")));
+    auto ff = getfiltframe(line, filters, qor::beam_filter(getvar2("qor", "v1")));
     if (!ff) return Stop{"ERROR: filter not defined in inputfile !!!\n\n"};
     filter_ = *ff;
     if (build_.filter_changes && ff->command[0] != ' ') {

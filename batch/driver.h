@@ -47,9 +47,6 @@ std::optional<int> reply_stamp(std::string_view slot);
 // years rounded to a tenth, and the seconds of the day.
 float epoch_of_date(std::string_view asctime);
 int seconds_of_day(std::string_view asctime);
-// The telescope computer's clock at the start of a status line, in seconds
-// of the day; nothing when the line does not begin with hh:mm:ss.
-std::optional<int> telescope_seconds(std::string_view status_line);
 // |local - remote| with the day wrapped: 86000 s apart reads 400.
 int clock_difference(int local, int remote);
 

@@ -4,6 +4,7 @@
 #include "files.h"
 #include "frame_record.h"
 #include "site.h"
+#include "status_line.h"
 #include "text.h"
 
 #include <cstdlib>
@@ -11,10 +12,6 @@
 namespace qobs {
 
 namespace {
-
-std::string part(std::string_view text, std::size_t pos, std::size_t n) {
-    return pos < text.size() ? std::string(text.substr(pos, n)) : std::string();
-}
 
 std::optional<int> observation_number(std::string_view text) {
     std::string t(text.substr(0, 32));
@@ -33,7 +30,7 @@ std::string frame_name(int obsnum) {
 // A status line without a readable position gives the largest error, so
 // the move is posted rather than a frame taken at an unknown place.
 int Driver::jrd() {
-    auto position = status_position(getvar2("qor", "v1"));
+    auto position = qor::telescope_position(getvar2("qor", "v1"));
     return position ? pointing_error(*position, a_ra, a_dec) : 900;
 }
 
@@ -72,9 +69,12 @@ Step Driver::read_obsnum(std::string& text) {
 
 std::string Driver::write_expdat(std::string_view line, const std::string& number) {
     std::string status = getvar2("qor", "v1");
-    std::string text = number + part(status, 50, 10) + "\n" + std::string(line.substr(0, 4)) +
-                       "\n" + part(status, 20, 10) + "\n" + part(status, 30, 10) + "\n" +
-                       object_text(line) + std::to_string(nsc) + " " + std::to_string(nsr);
+    // The instrument state, the telescope's right ascension, and the sign,
+    // dd:mm:ss and the character after them of its declination.
+    qor::StatusFields f = qor::split_status_line(status);
+    std::string text = number + f.instrument + "\n" + std::string(line.substr(0, 4)) + "\n" +
+                       f.ra + "\n" + f.dec.substr(0, 10) + "\n" + object_text(line) +
+                       std::to_string(nsc) + " " + std::to_string(nsr);
     if (qor::Done d = sys_.replace_file(qor::tool_path("exp.dat"), text); !d) {
         sys_.print("cannot write " + qor::tool_path("exp.dat") + ": " + d.why() + "\n");
     }
@@ -101,8 +101,9 @@ void Driver::write_record(std::string_view line, int obsnum, const std::string& 
     r.dec_j2000 = pointing_.dec_text;
     r.ra_deg = static_cast<double>(pointing_.ra2000) * 15;
     r.dec_deg = pointing_.dec2000;
-    r.ra_telescope = part(status, 20, 10);
-    r.dec_telescope = part(status, 30, 10);
+    qor::StatusFields f = qor::split_status_line(status);
+    r.ra_telescope = f.ra;
+    r.dec_telescope = f.dec.substr(0, 10);
     r.telescope_equinox = a_ep;
     r.filter = w[1].size() == 1 ? w[1] : std::string(1, filters.letter_of(filter_.wanted).value_or('?'));
     r.filter_number = filter_.wanted;

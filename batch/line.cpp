@@ -251,11 +251,6 @@ std::optional<FilterFrames> getfiltframe(std::string_view line, const FilterTabl
     return r;
 }
 
-std::optional<int> beam_filter(std::string_view status_line) {
-    if (status_line.size() < 60) return std::nullopt;
-    return qor::read_int(status_line.substr(56, 4));
-}
-
 Pointing getradec(std::string_view line, int q, float a_ep) {
     auto c = coordinates(line);
     auto ra_parts = read_sexagesimal(c.ra, false, 24).value_or(Sexagesimal{});
@@ -305,24 +300,7 @@ std::string object_text(std::string_view line) {
     return std::string(blank == std::string_view::npos ? line : line.substr(blank + 1));
 }
 
-std::optional<Position> status_position(std::string_view status_line) {
-    if (status_line.size() < 40) return std::nullopt;
-    std::string s(status_line.substr(0, 80));
-    char sign = s[30];
-    for (std::size_t i : {22, 25, 30, 33, 36, 39}) s[i] = ' ';
-    int h, m, d, am, as;
-    float sec;
-    if (std::sscanf(s.c_str() + 20, "%d %d %f %d %d %d", &h, &m, &sec, &d, &am, &as) != 6) {
-        return std::nullopt;
-    }
-    Position p;
-    p.ra = h + m / 60.0 + sec / 3600.0;
-    p.dec = d + am / 60.0 + as / 3600.0;
-    if (sign == '-') p.dec = -p.dec;
-    return p;
-}
-
-int pointing_error(const Position& telescope, float a_ra, float a_dec) {
+int pointing_error(const qor::TelescopePosition& telescope, float a_ra, float a_dec) {
     double f = 15 * std::cos(telescope.dec * M_PI / 180);
     double ea = (telescope.ra - a_ra) * f * 3600;
     double ed = (telescope.dec - a_dec) * 3600;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "filters.h"
+#include "status_line.h"
 
 #include <array>
 #include <optional>
@@ -73,7 +74,6 @@ struct FilterFrames {
 };
 std::optional<FilterFrames> getfiltframe(std::string_view line, const FilterTable& table,
                                          std::optional<int> beam);
-std::optional<int> beam_filter(std::string_view status_line);
 
 // Dither offsets in steps of dmov / 2048 * 58 / 60 degrees; frame q takes
 // entry q mod 18, so the first frame of every line is not offset.
@@ -100,13 +100,7 @@ int exposure_seconds(std::string_view line);
 // The line after its last blank, line end included (the object name).
 std::string object_text(std::string_view line);
 
-// The telescope's position in a status line (right ascension at 20-29,
-// declination at 30-38), nothing when the line does not hold one.
-struct Position {
-    double ra = 0, dec = 0;
-};
-std::optional<Position> status_position(std::string_view status_line);
 // Squared pointing error in square arc seconds, at most 900.
-int pointing_error(const Position& telescope, float a_ra, float a_dec);
+int pointing_error(const qor::TelescopePosition& telescope, float a_ra, float a_dec);
 
 } // namespace qobs

@@ -4,6 +4,7 @@
 
 #include "clock.h"
 #include "site.h"
+#include "status_line.h"
 #include "text.h"
 
 #include <cmath>
@@ -78,14 +79,10 @@ Driver::Answer Driver::ask_operator() {
 // coordinates' seconds change within 4 s. A status line too short to show
 // them tells nothing: then it is taken as standing still.
 bool Driver::still_moving() {
-    std::string a = mailbox_.show("v1", 80);
+    std::string a = qor::motion_marks(mailbox_.show("v1", 80));
     sys_.sleep(4);
-    std::string b = mailbox_.show("v1", 80);
-    if (a.size() < 54 || b.size() < 54) return false;
-    for (std::size_t i : {52, 53, 26, 37}) {
-        if (a[i] != b[i]) return true;
-    }
-    return false;
+    std::string b = qor::motion_marks(mailbox_.show("v1", 80));
+    return !a.empty() && !b.empty() && a != b;
 }
 
 // Only this driver moves the posted character of ss (the daemon moves the
@@ -266,8 +263,9 @@ Step Driver::checkiflinkpc() {
     for (int tries = 0; tries < 3; ++tries) {
         if (tries > 0) sys_.sleep(2);
         std::string now = mailbox_.show("v1", 80);
-        // A new status line shows a new units digit of the seconds.
-        if (now.size() > 7 && (v1.size() <= 7 || now[7] != v1[7])) {
+        // A new status line shows a new units digit of the clock's seconds.
+        std::string clock = qor::split_status_line(now).clock, before = qor::split_status_line(v1).clock;
+        if (clock.size() > 7 && (before.size() <= 7 || clock[7] != before[7])) {
             sys_.print("QOR talk with PC OK !\n");
             status_fresh_ = true;
             return std::nullopt;

@@ -47,7 +47,7 @@ std::string plan_line(int line_number, std::string_view line, const FilterTable&
 
     if (ff->frames > 0) {
         Pointing last = getradec(line, ff->frames - 1, a_ep);
-        scene.telescope = Position{last.a_ra, last.a_dec};
+        scene.telescope = qor::TelescopePosition{last.a_ra, last.a_dec};
     }
     if (w[1][0] != 'x') scene.filter = ff->wanted;
     return text;

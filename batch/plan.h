@@ -26,7 +26,7 @@ std::vector<NumberedFault> pending_faults(const BatchStore& store, const FilterT
 
 // Where the telescope and the filter wheel are before a line, as far as known.
 struct Scene {
-    std::optional<Position> telescope; // equinox of date
+    std::optional<qor::TelescopePosition> telescope; // equinox of date
     std::optional<int> filter;
 };
 

@@ -45,8 +45,8 @@ TEST(BatchLine, FilterByLetterOrNumberAndWhenToPost) {
     EXPECT_EQ(getfiltframe(line("A001", "x"), table, 3)->command[0], ' ');
     EXPECT_FALSE(getfiltframe(line("A001", "R"), table, 3));
     EXPECT_EQ(getfiltframe(line(), table, 3)->frames, 3);
-    EXPECT_EQ(beam_filter(status("05:35:17.3", "-05:23:28", "0015")), 15);
-    EXPECT_FALSE(beam_filter("21:05:07.3"));
+    EXPECT_EQ(qor::beam_filter(status("05:35:17.3", "-05:23:28", "0015")), 15);
+    EXPECT_FALSE(qor::beam_filter("21:05:07.3"));
 }
 
 TEST(BatchLine, DitherWrapAndEquinox) {
@@ -118,14 +118,14 @@ TEST(BatchLine, FaultsNameTheField) {
 }
 
 TEST(BatchLine, PointingError) {
-    Position at{5.5, 60};
+    qor::TelescopePosition at{5.5, 60};
     EXPECT_EQ(pointing_error(at, 5.5f, 60.f + 40.f / 3600), 900); // 40" is the cap
     EXPECT_EQ(pointing_error(at, 5.5f - 1.f / 3600, 60.f), 56);   // 1 s of time at +60: 7.5"
-    Position near_zero{23 + 59 / 60.0 + 59 / 3600.0, 10};
+    qor::TelescopePosition near_zero{23 + 59 / 60.0 + 59 / 3600.0, 10};
     EXPECT_EQ(pointing_error(near_zero, 1.f / 3600, 10.f), 900);
-    auto p = status_position(status("05:35:17.3", "-05:23:28"));
+    auto p = qor::telescope_position(status("05:35:17.3", "-05:23:28"));
     ASSERT_TRUE(p);
     EXPECT_NEAR(p->ra, 5 + 35 / 60.0 + 17.3 / 3600, 1e-6);
     EXPECT_NEAR(p->dec, -(5 + 23 / 60.0 + 28 / 3600.0), 1e-9);
-    EXPECT_FALSE(status_position("21:05:07.3 short"));
+    EXPECT_FALSE(qor::telescope_position("21:05:07.3 short"));
 }

@@ -74,11 +74,11 @@ struct Telescope {
     struct Span {
         double from, to;
     };
-    std::vector<std::pair<double, qobs::Position>> stood; // from then on, at rest there
+    std::vector<std::pair<double, qor::TelescopePosition>> stood; // from then on, at rest there
     std::vector<std::pair<double, int>> beam;
     std::vector<Span> slewing, turning;
 
-    static std::optional<qobs::Position> position(const std::string& text) {
+    static std::optional<qor::TelescopePosition> position(const std::string& text) {
         int h, m, d, am;
         float s, as;
         char sign;
@@ -86,7 +86,7 @@ struct Telescope {
             7) {
             return std::nullopt;
         }
-        qobs::Position p;
+        qor::TelescopePosition p;
         p.ra = h + m / 60.0 + s / 3600.0;
         p.dec = d + am / 60.0 + as / 3600.0;
         if (sign == '-') p.dec = -p.dec;
