@@ -114,7 +114,7 @@ Inspection inspect_raw(qor::System& host, const std::string& raw, double settle)
         bool moving = changing();
         in.state = moving ? S::being_written : S::bad;
         in.why = moving ? "being written" : "not a raw frame: " + in.head.problem;
-    } else if (in.info.size < in.head.layout->file_bytes()) {
+    } else if (static_cast<long long>(in.info.size) < in.head.layout->file_bytes()) {
         in.state = S::being_written;
         in.why = "being written: " + std::to_string(in.info.size) + " of " +
                  std::to_string(in.head.layout->file_bytes()) + " bytes";
@@ -139,7 +139,7 @@ std::optional<Copy> existing_copy(qor::System& host, const std::string& fits) {
     if (h.ended && h.number("BITPIX") == 16 && n1 && n2) {
         long long data =
             (2LL * static_cast<long long>(*n1) * static_cast<long long>(*n2) + 2879) / 2880 * 2880;
-        c.whole = info->size == static_cast<long long>(h.bytes) + data;
+        c.whole = static_cast<long long>(info->size) == static_cast<long long>(h.bytes) + data;
     }
     c.with_record = h.logical("OBSREC").value_or(false);
     c.rawhash = h.text("RAWHASH").value_or("");
