@@ -1,6 +1,6 @@
 #include "line.h"
 
-#include "coords.h"
+#include "precession.h"
 #include "text.h"
 
 #include <algorithm>

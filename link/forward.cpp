@@ -1,6 +1,6 @@
 #include "forward.h"
 
-#include "coords.h"
+#include "move_command.h"
 #include "framing.h"
 #include "site.h"
 

@@ -3,7 +3,7 @@
 // its position worked out from a batch line by the driver's own routines.
 #pragma once
 
-#include "coords.h"
+#include "precession.h"
 #include "fake_system.h"
 #include "frame.h"
 #include "frame_record.h"

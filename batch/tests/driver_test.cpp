@@ -2,7 +2,7 @@
 // when the driver sleeps, with the daemon's side of the mailbox and the
 // camera played between its sleeps.
 #include "clock.h"
-#include "coords.h"
+#include "precession.h"
 #include "driver.h"
 #include "fake_system.h"
 #include "frame_record.h"

@@ -1,5 +1,5 @@
 // The pure routines of the line: framing, coordinates, status records.
-#include "coords.h"
+#include "move_command.h"
 #include "framing.h"
 #include "job.h"
 #include "status.h"

@@ -1,4 +1,4 @@
-#include "coords.h"
+#include "move_command.h"
 
 #include "sexagesimal.h"
 

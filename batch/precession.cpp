@@ -1,4 +1,4 @@
-#include "coords.h"
+#include "precession.h"
 
 #include "sexagesimal.h"
 
