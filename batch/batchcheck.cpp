@@ -45,12 +45,10 @@ int main(int argc, char** argv) {
     auto faults = qobs::pending_faults(store, filter_text ? &table : nullptr);
     int lines = 0;
     for (std::size_t i = 0; i < store.lines.size(); ++i) {
-        std::string line = qobs::trim_trailing_blanks(store.lines[i]);
-        if (!qobs::is_pending(line) || qobs::line_fault(line, filter_text ? &table : nullptr)) {
-            continue;
-        }
-        if (!filter_text) continue;
-        say(qor::printable(qobs::plan_line(static_cast<int>(i) + 1, line, table, a_ep, scene)));
+        if (!filter_text || !qor::is_pending(store.lines[i])) continue;
+        auto parsed = qobs::line_as_run(store.lines[i], &table);
+        if (!parsed.line) continue;
+        say(qor::printable(qobs::plan_line(static_cast<int>(i) + 1, *parsed.line, table, a_ep, scene)));
         ++lines;
     }
     if (!store.beyond.empty()) {

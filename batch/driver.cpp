@@ -247,14 +247,13 @@ std::size_t Driver::begin_number() {
 Step Driver::work_line(std::size_t& index) {
     if (!is_pending(store.lines[index])) return std::nullopt;
     std::string original = store.lines[index];
-    std::string line = trim_trailing_blanks(original);
     line_number_ = static_cast<int>(index) + 1;
-    if (store.lines.size() > 1) sys_.print(numbered(index + 1, line));
-    if (auto fault = check_line(line)) {
-        return Stop{"ERROR: " + fault_text(line_number_, *fault) + "\n"};
-    }
-    sys_.replace_file(qor::site_path("/u/tarnu/status/nowjob.txt"), line);
-    write2log(line);
+    if (store.lines.size() > 1) sys_.print(numbered(index + 1, trim_trailing_blanks(original)));
+    qor::ParsedLine parsed = parse_batch_line(original);
+    if (!parsed.line) return Stop{"ERROR: " + fault_text(line_number_, *parsed.fault) + "\n"};
+    const BatchLine& line = *parsed.line;
+    sys_.replace_file(qor::site_path("/u/tarnu/status/nowjob.txt"), line.text);
+    write2log(line.text);
 
     Setup setup = setpar(line);
     if (qor::Done d = sys_.replace_file(qor::tool_path("fff.dat"), setup.fff_dat); !d) {
@@ -263,7 +262,7 @@ Step Driver::work_line(std::size_t& index) {
     if (setup.nsc) nsc = *setup.nsc;
     if (setup.nsr) nsr = *setup.nsr;
 
-    note("line", std::to_string(line_number_) + ": " + line.substr(0, line.size() - 1));
+    note("line", std::to_string(line_number_) + ": " + line.text);
     if (Step s = wait_fresh_status()) return s;
     auto ff = getfiltframe(line, filters, qor::beam_filter(getvar2("qor", "v1")));
     if (!ff) return Stop{"ERROR: filter not defined in inputfile !!!\n\n"};
@@ -282,14 +281,14 @@ Step Driver::work_line(std::size_t& index) {
         if (checks_pointing(build_, q)) {
             int e = jrd();
             sys_.print("-----------" + std::to_string(e) + "\n");
-            if (e > (line[0] == 'C' ? 100 : 10)) {
+            if (e > (line.kind_c() ? 100 : 10)) {
                 if (Step s = sendpc(p.command, q)) return s;
             }
         }
         if (Step s = exposure(line)) return s;
     }
 
-    mark_worked(index, original, line);
+    mark_worked(index, original, line.text);
     if (qor::Done d = rewrite(); !d) {
         warn("WARNING: cannot rewrite " + batch_path + ": " + d.why() +
              "; the marks go in with the next line's rewrite\n");

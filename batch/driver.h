@@ -79,8 +79,8 @@ class Driver {
 
     // Exposure cycle.
     int jrd();
-    Step producexpdat(std::string_view line, int& obsnum, int& seconds);
-    Step exposure(std::string_view line);
+    Step producexpdat(const BatchLine& line, int& obsnum, int& seconds);
+    Step exposure(const BatchLine& line);
 
     // Process-wide state of the driver.
     float a_ep = 0;
@@ -116,8 +116,8 @@ class Driver {
 
     Step read_obsnum(std::string& text);
     // exp.dat; returns the status line it was written from.
-    std::string write_expdat(std::string_view line, const std::string& number);
-    void renumber(std::string_view line, int& obsnum);
+    std::string write_expdat(const BatchLine& line, const std::string& number);
+    void renumber(const BatchLine& line, int& obsnum);
 
     // The batch file on disk: the observer may edit it during the night.
     struct Edited {
@@ -150,7 +150,7 @@ class Driver {
 
     void note(std::string_view kind, std::string_view text);
     void warn(const std::string& text);
-    void write_record(std::string_view line, int obsnum, const std::string& status);
+    void write_record(const BatchLine& line, int obsnum, const std::string& status);
 
     std::string known_text_; // the batch file as last read or written
     struct Done {

@@ -13,9 +13,10 @@
 
 namespace qobs {
 
-// The first fault of a line that would stop the run: an unreadable field,
-// or a filter missing from the table (not checked without a table).
-std::optional<LineFault> line_fault(std::string_view line, const FilterTable* table);
+// A line as the run would work it, or the first fault that would stop the
+// run at it: an unreadable field, or a filter missing from the table (not
+// checked without a table).
+qor::ParsedLine line_as_run(std::string_view line, const FilterTable* table);
 
 struct NumberedFault {
     int line = 0; // from 1
@@ -32,7 +33,7 @@ struct Scene {
 
 // One line of the plan for a pending line that can be worked, as the full
 // build would work it; updates the scene to where the line leaves it.
-std::string plan_line(int line_number, std::string_view line, const FilterTable& table, float a_ep,
+std::string plan_line(int line_number, const BatchLine& line, const FilterTable& table, float a_ep,
                       Scene& scene);
 
 } // namespace qobs

@@ -53,7 +53,7 @@ inline std::string raw_frame(long obsnum, double t, int side = 512) {
 // The record of frame q of the batch line; the telescope reported the
 // position of date it was sent to, moved north by north_arcsec.
 inline qor::FrameRecord record_of(long obsnum, double t, int q = 0, double north_arcsec = 0) {
-    qobs::Pointing p = qobs::getradec(batch_line, q, epoch_of_date);
+    qobs::Pointing p = qobs::getradec(*qor::parse_batch_line(batch_line).line, q, epoch_of_date);
     qor::FrameRecord r;
     r.frame = "d" + std::to_string(obsnum) + ".ccd";
     r.obsnum = obsnum;

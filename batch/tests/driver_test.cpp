@@ -38,6 +38,7 @@ double day(int h, int m, int s) {
 }
 
 const std::string m42 = "A001 R 0.5 2 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M42\n";
+const BatchLine m42_line = *qor::parse_batch_line(m42).line;
 
 struct DriverTest : ::testing::Test {
     qor::test::FakeSystem sys; // its files are in memory, at the site's real paths
@@ -131,7 +132,7 @@ TEST_F(DriverTest, WorksEveryPendingLineMarksItAndWorksNothingTwice) {
     std::string comment = "##  comment\n";
     std::string c_line = "C002 V 1 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 s M1   \n";
     // The telescope 7" from the line's position: a move for line A, none for line C.
-    Pointing p = getradec(m42, 0, epoch_of_date("Tue Dec  8 21:05:00 2026\n"));
+    Pointing p = getradec(*qor::parse_batch_line(m42).line, 0, epoch_of_date("Tue Dec  8 21:05:00 2026\n"));
     sys.db["qor.v1"] = at(status("21:05:07"), p.a_ra, p.a_dec - 7.f / 3600);
     EXPECT_EQ(run(comment + m42 + c_line, {"1"}), 0);
     EXPECT_EQ(taken, (std::vector<std::string>{"filt_R", "move_05:35:17.3_-05:23:28",
@@ -284,7 +285,7 @@ TEST_F(DriverTest, ExposureCycle) {
     };
     Driver d(qorobs_build, sys);
     d.nsc = 64, d.nsr = 32;
-    EXPECT_FALSE(d.exposure(m42));
+    EXPECT_FALSE(d.exposure(m42_line));
     EXPECT_EQ(file("/u/tarnu/mokel/exp.dat"),
               "17\nTR00OK0003\nA001\n05:35:17.3\n-05:23:28.\nM42\n64 32");
     EXPECT_EQ(count("fff failed (1), trying again\n"), 2);
@@ -310,7 +311,7 @@ TEST_F(DriverTest, AnObservationNumberThatDoesNotComeIsWaitedFor) {
         if (sys.t >= back && sys.db["variables.obsnum"].empty()) sys.db["variables.obsnum"] = "17";
         play();
     };
-    EXPECT_FALSE(d.exposure(m42));
+    EXPECT_FALSE(d.exposure(m42_line));
     EXPECT_EQ(count("no observation number from varshow variables obsnum (nothing): trying again "
                     "every 2 s\n"),
               1);
@@ -320,7 +321,7 @@ TEST_F(DriverTest, AnObservationNumberThatDoesNotComeIsWaitedFor) {
     back = 1e12;
     sys.db["variables.obsnum"] = "";
     sys.input = {"q"};
-    auto stop = d.exposure(m42);
+    auto stop = d.exposure(m42_line);
     ASSERT_TRUE(stop);
     EXPECT_EQ(count("what can I do"), 1);
     EXPECT_EQ(count("still no observation number (30 s)\n"), 1);
@@ -526,7 +527,7 @@ TEST_F(DriverTest, AfterARefusedStartTheFrameIsTheOneTheCameraThenTakes) {
         frame_due = sys.t + 1;
         return qor::Captured{"", 0};
     };
-    EXPECT_FALSE(d.exposure(m42));
+    EXPECT_FALSE(d.exposure(m42_line));
     EXPECT_EQ(count("-------produced file d18.ccd\n"), 1);
     EXPECT_EQ(file("/data/d17.ccd"), "the earlier run's frame");
     EXPECT_EQ(file("/u/tarnu/mokel/exp.dat").substr(0, 3), "18\n");
