@@ -39,6 +39,23 @@ inline constexpr int fff_tries = 10;
 // Seconds the first line waits for a status line newer than this run.
 inline constexpr int fresh_status_limit = 60;
 
+// What a poll of the mailbox, while a command waits for its reply, leads to:
+// polls counted since the posting (or the last answer of the operator),
+// flag as sendpc got it, posted the command's slot, and the counters as read
+// (nothing when they did not read as counters).
+enum class PollAction {
+    wait,         // nothing new: poll again
+    read_replies, // the reply ring holds an unread entry
+    post_again,   // the command ring was set back before the daemon took the command
+    check_motion, // the wait is over, unless the telescope still moves (a first frame's move)
+    ask,          // the wait is over: the operator decides
+};
+PollAction next_poll(int polls, int flag, char posted, std::optional<qor::Counter> ss,
+                     std::optional<qor::Counter> pp);
+// A reply whose sixth character is 'e' (after its 9-character stamp) says
+// the command failed.
+bool reply_failed(std::string_view reply);
+
 // The daemon's stamp at the start of a reply slot ("hh:mm:ss_"), in
 // seconds of the day; nothing when the slot holds no stamped reply.
 std::optional<int> reply_stamp(std::string_view slot);
@@ -103,7 +120,6 @@ class Driver {
     // counters disagree with that.
     void check_ss(const qor::Counter& read);
     void check_pp(const qor::Counter& read);
-    bool wiped(char posted, const std::string& command);
     void say_link(const std::string& command, std::string& said);
     struct Posting {
         double at;       // monotonic
