@@ -16,10 +16,6 @@ std::string line(const std::string& code = "A001", const std::string& filter = "
 
 const FilterTable table = parse_filter_table("U 1\nB 2\nV 3\n5 4\nF 15\nx 0");
 
-// A status line with the telescope at ra/dec and filter n in the beam.
-std::string status(const std::string& ra, const std::string& dec, const char* filter = "0003") {
-    return "21:05:07.321:05:07.4" + ra + dec + ".01:01:24.5TR00OK" + filter + "+003.9C\n";
-}
 
 BatchLine parsed(const std::string& text) {
     auto p = parse_batch_line(text);
@@ -54,8 +50,6 @@ TEST(BatchLine, FilterByLetterOrNumberAndWhenToPost) {
     EXPECT_EQ(getfiltframe(parsed(line("A001", "x")), table, 3)->command[0], ' ');
     EXPECT_FALSE(getfiltframe(parsed(line("A001", "R")), table, 3));
     EXPECT_EQ(getfiltframe(parsed(line()), table, 3)->frames, 3);
-    EXPECT_EQ(qor::beam_filter(status("05:35:17.3", "-05:23:28", "0015")), 15);
-    EXPECT_FALSE(qor::beam_filter("21:05:07.3"));
 }
 
 TEST(BatchLine, DitherWrapAndEquinox) {
@@ -132,9 +126,4 @@ TEST(BatchLine, PointingError) {
     EXPECT_EQ(pointing_error(at, 5.5f - 1.f / 3600, 60.f), 56);   // 1 s of time at +60: 7.5"
     qor::TelescopePosition near_zero{23 + 59 / 60.0 + 59 / 3600.0, 10};
     EXPECT_EQ(pointing_error(near_zero, 1.f / 3600, 10.f), 900);
-    auto p = qor::telescope_position(status("05:35:17.3", "-05:23:28"));
-    ASSERT_TRUE(p);
-    EXPECT_NEAR(p->ra, 5 + 35 / 60.0 + 17.3 / 3600, 1e-6);
-    EXPECT_NEAR(p->dec, -(5 + 23 / 60.0 + 28 / 3600.0), 1e-9);
-    EXPECT_FALSE(qor::telescope_position("21:05:07.3 short"));
 }
