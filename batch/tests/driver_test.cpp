@@ -3,6 +3,7 @@
 // camera played between its sleeps.
 #include "clock.h"
 #include "precession.h"
+#include "status_line.h"
 #include "driver.h"
 #include "fake_system.h"
 #include "frame_record.h"
@@ -21,14 +22,17 @@ namespace {
 
 // A status line: telescope clock, position, slew counter and filter in the beam.
 std::string status(const std::string& clock, const char* slew = "00", const char* filter = "0003") {
-    return clock + ".3" + clock + ".405:35:17.3-05:23:28.01:01:24.5TR" + slew + "OK" + filter +
-           "+003.9C";
+    return qor::status_line_text({clock + ".3", clock + ".4", "05:35:17.3", "-05:23:28.0",
+                                  "1:01:24.5", std::string("TR") + slew + "OK" + filter, "+003.9C"});
 }
 
 // The status line with the telescope at a position of the equinox of date.
-std::string at(std::string line, float ra, float dec) {
+std::string at(const std::string& line, float ra, float dec) {
+    qor::StatusFields f = qor::split_status_line(line);
     std::string d = toms1(dec, 0);
-    return line.replace(20, 10, toms1(ra, 1)).replace(30, 9, d[0] == '-' ? d : "+" + d);
+    f.ra = toms1(ra, 1);
+    f.dec = (d[0] == '-' ? d : "+" + d) + f.dec.substr(9);
+    return qor::status_line_text(f);
 }
 
 double day(int h, int m, int s) {
@@ -89,7 +93,11 @@ struct DriverTest : ::testing::Test {
         // A driver that would wait for ever fails the test instead.
         if (sys.t > day(21, 5, 0) + 86400) throw std::runtime_error("the driver waits for ever");
         std::string& v1 = sys.db["qor.v1"];
-        if (daemon && v1.size() > 8) v1.replace(0, 8, clock());
+        if (daemon && v1.size() > 8) {
+            qor::StatusFields f = qor::split_status_line(v1);
+            f.clock = clock() + f.clock.substr(8);
+            v1 = qor::status_line_text(f);
+        }
         std::string& ss = sys.db["qor.ss"];
         if (daemon && ss.size() == 2 && ss[0] != ss[1]) {
             char n = qor::successor(ss[1]);
@@ -431,7 +439,9 @@ struct Builds : DriverTest, ::testing::WithParamInterface<BuildCase> {};
 
 TEST_P(Builds, EachDifferenceAsItsRowSays) {
     const BuildCase& c = GetParam();
-    sys.db["qor.v1"] = status("21:05:07").replace(20, 10, "12:00:00.0");
+    qor::StatusFields far = qor::split_status_line(status("21:05:07"));
+    far.ra = "12:00:00.0";
+    sys.db["qor.v1"] = qor::status_line_text(far);
     run("A001 R 0.5 3 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M42\n", {}, *c.build);
     long filters = std::count(taken.begin(), taken.end(), "filt_R");
     EXPECT_EQ(filters, c.filter_commands);

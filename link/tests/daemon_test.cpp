@@ -166,8 +166,8 @@ TEST_F(DaemonTest, StatusRecordsPublishedWithPositionLogWindow) {
     d.receive(status_record().substr(0, 60)); // never used, whatever it holds
     EXPECT_TRUE(host.runs_of("keyset").empty());
 
-    std::string evil = status_record("16:00:00.0");
-    evil.replace(60, 7, "$(rm);|");
+    // Shell text in the further characters of the record.
+    std::string evil = status_record("16:00:00.0", "0003$(rm);|");
     d.receive(evil);
     EXPECT_EQ(host.runs_of("keyset")[0],
               (qor::Argv{qor::tool_path("keyset"), "v1", evil.substr(1, 67)}));
@@ -245,8 +245,7 @@ TEST_F(DaemonTest, JobFileFallbacks) {
     host.put(root.path("u/tarnu/status/netjob.log"), "net job 7\n");
     start();
     host.exp3 = exp3_line("21:00:00", "20:00:00", "20:00:05", 12);
-    std::string rec = status_record();
-    rec.replace(57, 4, "0000");
+    std::string rec = status_record("21:05:07.4", "0000XYZ1234"); // no filter number
     d.receive(rec);
     EXPECT_EQ(file("u/tarnu/status/job.txt"),
               "-01 net job 7\nNONE\n12:34:56.7 +12:34:56.\nUNKNOWN\n?\n5\n0 x 0\n");
