@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <unistd.h>
 #include <utility>
 
@@ -83,6 +84,10 @@ class File {
 // fopen's result, owned. Empty when the file cannot be opened (errno says why).
 inline File open_file(const char* path, const char* mode) {
     return File(std::fopen(path, mode));
+}
+
+inline File open_file(const std::string& path, const char* mode) {
+    return open_file(path.c_str(), mode);
 }
 
 } // namespace qor

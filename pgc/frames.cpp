@@ -54,9 +54,9 @@ void to_host(short* p, std::size_t n) {
     }
 }
 
-Load open_frame(const std::string& path, Frame& f, File& file) {
+Load open_frame(const std::string& path, Frame& f, qor::File& file) {
     f = Frame{};
-    file = open_file(path, "rb");
+    file = qor::open_file(path, "rb");
     if (!file) {
         f.message = "cannot open " + path;
         return Load::cannot_open;
@@ -163,7 +163,7 @@ int block_factor(int n) {
 }
 
 Load load_raw(const std::string& path, Frame& f, RowFn baseline) try {
-    File file;
+    qor::File file;
     if (Load r = open_frame(path, f, file); r != Load::ok) return r;
     f.coloff = card_value(f.head, 5);
     const int n1 = f.n1, n2 = f.n2;
@@ -206,7 +206,7 @@ Load load_raw(const std::string& path, Frame& f, RowFn baseline) try {
 }
 
 Load load_fits(const std::string& path, Frame& f, Rows rows) try {
-    File file;
+    qor::File file;
     if (Load r = open_frame(path, f, file); r != Load::ok) return r;
     if (const int b = c_indexpos(f.head.data(), "BITPIX  "); b < head_cards) {
         const auto bitpix = card_int(card(f.head, b), 20);
