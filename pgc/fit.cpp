@@ -7,10 +7,10 @@
 
 namespace {
 
-constexpr int kCols = PGC_SOLVE_COLS;
+constexpr int cols = PGC_SOLVE_COLS;
 
 float& at(float* a, int i, int j) {
-    return a[i * kCols + j];
+    return a[i * cols + j];
 }
 
 } // namespace
@@ -62,8 +62,8 @@ void solve(float* a, float* b, int n) {
 
 void parbol(const float* a, int n, float* xpeak, float* sigma) {
     if (!xpeak || !sigma) return;
-    float mat[kCols * kCols] = {};
-    float vec[kCols] = {};
+    float mat[cols * cols] = {};
+    float vec[cols] = {};
 
     // Sums in double: x^4 reaches 1e8 over a 101-point window.
     double sx = 0, sx2 = 0, sx3 = 0, sx4 = 0, sy = 0, sxy = 0, sx2y = 0;

@@ -12,58 +12,58 @@
 
 namespace {
 
-constexpr int kBins = PGC_HIST_BINS; // counter b holds pixel value b - 101
-constexpr int kOffset = 101;
-constexpr int kMaxScale = 50; // largest smoothing scale: window 101, kernel 201
+constexpr int bins = PGC_HIST_BINS; // counter b holds pixel value b - 101
+constexpr int offset = 101;
+constexpr int max_scale = 50; // largest smoothing scale: window 101, kernel 201
 
 // Frames from this size on are counted into several partial histograms so
 // that runs of equal sky values do not wait on the same counter.
-constexpr std::size_t kSplitAbove = std::size_t(1) << 18;
+constexpr std::size_t split_above = std::size_t(1) << 18;
 
 // Highest bin with a count, 0 if none (bin 0 counts here too).
 int top_bin(const int* ihist) {
-    for (int b = kBins - 1; b > 0; --b)
+    for (int b = bins - 1; b > 0; --b)
         if (ihist[b] != 0) return b;
     return 0;
 }
 
 void count_direct(const short* map, std::size_t count, int* ihist) {
     for (std::size_t i = 0; i < count; ++i) {
-        unsigned b = unsigned(map[i] + kOffset);
-        if (b < unsigned(kBins)) ++ihist[b];
+        unsigned b = unsigned(map[i] + offset);
+        if (b < unsigned(bins)) ++ihist[b];
     }
 }
 
 // Builds the histogram of count pixels into ihist and returns the top bin.
 int build_histogram(const short* map, std::size_t count, int* ihist) {
-    std::fill(ihist, ihist + kBins, 0);
-    if (count < kSplitAbove) {
+    std::fill(ihist, ihist + bins, 0);
+    if (count < split_above) {
         count_direct(map, count, ihist);
         return top_bin(ihist);
     }
     // Every 16-bit value has its own slot after the offset (mod 65536), so
     // the counting needs no range test; out-of-range slots are dropped when
     // merging.
-    constexpr std::size_t kSlots = 65536;
-    std::unique_ptr<std::uint32_t[]> part(new (std::nothrow) std::uint32_t[4 * kSlots]());
+    constexpr std::size_t slots = 65536;
+    std::unique_ptr<std::uint32_t[]> part(new (std::nothrow) std::uint32_t[4 * slots]());
     if (!part) {
         // Short of memory: count straight into the caller's histogram.
         count_direct(map, count, ihist);
         return top_bin(ihist);
     }
     std::uint32_t* p0 = part.get();
-    std::uint32_t* p1 = p0 + kSlots;
-    std::uint32_t* p2 = p1 + kSlots;
-    std::uint32_t* p3 = p2 + kSlots;
+    std::uint32_t* p1 = p0 + slots;
+    std::uint32_t* p2 = p1 + slots;
+    std::uint32_t* p3 = p2 + slots;
     std::size_t i = 0;
     for (; i + 4 <= count; i += 4) {
-        ++p0[std::uint16_t(map[i] + kOffset)];
-        ++p1[std::uint16_t(map[i + 1] + kOffset)];
-        ++p2[std::uint16_t(map[i + 2] + kOffset)];
-        ++p3[std::uint16_t(map[i + 3] + kOffset)];
+        ++p0[std::uint16_t(map[i] + offset)];
+        ++p1[std::uint16_t(map[i + 1] + offset)];
+        ++p2[std::uint16_t(map[i + 2] + offset)];
+        ++p3[std::uint16_t(map[i + 3] + offset)];
     }
-    for (; i < count; ++i) ++p0[std::uint16_t(map[i] + kOffset)];
-    for (int b = 0; b < kBins; ++b) ihist[b] = int(p0[b] + p1[b] + p2[b] + p3[b]);
+    for (; i < count; ++i) ++p0[std::uint16_t(map[i] + offset)];
+    for (int b = 0; b < bins; ++b) ihist[b] = int(p0[b] + p1[b] + p2[b] + p3[b]);
     return top_bin(ihist);
 }
 
@@ -80,7 +80,7 @@ struct Mode {
 };
 
 Mode mode_and_width(const int* h, int n) {
-    n = std::min(n, kBins - 1);
+    n = std::min(n, bins - 1);
 
     int r = 1;
     for (int b = n; b >= 1; --b)
@@ -130,11 +130,11 @@ Mode mode_and_width(const int* h, int n) {
 
     int m = int(sigma0 + 0.5f);
     if (m <= 2) m = 3;
-    if (m > kMaxScale) m = kMaxScale;
+    if (m > max_scale) m = max_scale;
 
     const int len = 4 * m + 1;
     const int u = 2 * m + 1;
-    float w[4 * kMaxScale + 2];
+    float w[4 * max_scale + 2];
     for (int j = 1; j <= u; ++j) {
         double d = j - u;
         w[j] = float(std::exp(-d * d * 0.5 / (double(m) * m)));
@@ -150,7 +150,7 @@ Mode mode_and_width(const int* h, int n) {
         int k = hi - lo + 1;
 
         float s0 = 0, s1 = 0;
-        float fit[2 * kMaxScale + 2];
+        float fit[2 * max_scale + 2];
         for (int i = lo; i <= hi; ++i) {
             s0 += float(h[i]);
             s1 += float(double(i) * h[i]);
@@ -256,13 +256,13 @@ void white_black_1(const short* map, int n1, int n2, float* peak, float* sigm, i
 }
 
 void white_(const short* map, int n1, int n2, float* peak, float* sigm) {
-    std::unique_ptr<int[]> ihist(new (std::nothrow) int[kBins]);
+    std::unique_ptr<int[]> ihist(new (std::nothrow) int[bins]);
     if (!ihist) return no_memory(peak, sigm);
     white_1(map, n1, n2, peak, sigm, ihist.get());
 }
 
 void white_black(const short* map, int n1, int n2, float* peak, float* sigm) {
-    std::unique_ptr<int[]> ihist(new (std::nothrow) int[kBins]);
+    std::unique_ptr<int[]> ihist(new (std::nothrow) int[bins]);
     if (!ihist) return no_memory(peak, sigm);
     white_black_1(map, n1, n2, peak, sigm, ihist.get());
 }

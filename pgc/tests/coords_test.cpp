@@ -10,7 +10,7 @@
 
 namespace {
 
-const double kPi = std::acos(-1.0);
+const double pi = std::acos(-1.0);
 
 // Text written by toms into a 12-byte field inside a guarded buffer; the
 // guard bytes must survive.
@@ -49,12 +49,12 @@ TEST(AdLbTest, EclipticCoordinates) {
     EXPECT_NEAR(l, 0, 1e-5);
     EXPECT_NEAR(b, 0, 1e-5);
 
-    ad_lb(kPi / 2, 0.0, &l, &b);
+    ad_lb(pi / 2, 0.0, &l, &b);
     EXPECT_NEAR(l, 90, 1e-3);
     EXPECT_NEAR(b, -23.44, 0.01);
 
     // The celestial north pole lies at ecliptic latitude 90 - 23.44.
-    ad_lb(0.0, kPi / 2, &l, &b);
+    ad_lb(0.0, pi / 2, &l, &b);
     EXPECT_NEAR(b, 66.56, 0.01);
 
     // Longitudes west of the equinox come out between 180 and 360.
@@ -65,10 +65,10 @@ TEST(AdLbTest, EclipticCoordinates) {
     // At the ecliptic south pole the rounded obliquity puts the sine a hair
     // past 1; the latitude must still be a number.
     const double de = std::atan2(0.9175, 0.3978);
-    ad_lb(kPi / 2, -de, &l, &b);
+    ad_lb(pi / 2, -de, &l, &b);
     EXPECT_TRUE(std::isfinite(b));
     EXPECT_NEAR(b, -90, 0.5);
-    ad_lb(-kPi / 2, de, &l, &b);
+    ad_lb(-pi / 2, de, &l, &b);
     EXPECT_TRUE(std::isfinite(b));
     EXPECT_NEAR(b, 90, 0.5);
 
