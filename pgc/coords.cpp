@@ -14,7 +14,7 @@ float to_single(double v) {
     if (std::isnan(v)) return NAN;
     if (v > FLT_MAX) return INFINITY;
     if (v < -FLT_MAX) return -INFINITY;
-    return float(v);
+    return static_cast<float>(v);
 }
 
 // Obliquity of the ecliptic, about 23.44 degrees.
@@ -53,14 +53,14 @@ void toms(double aa, char* cc, int k) {
     const int widest = k == 2 ? 999 : 99;
 
     char text[32];
-    bool fits = std::isfinite(a) && a < float(widest + 1);
+    bool fits = std::isfinite(a) && a < static_cast<float>(widest + 1);
     if (fits) {
-        int d = int(a);
-        float mf = (a - float(d)) * 60.0f;
-        int m = int(mf);
-        float sf = (mf - float(m)) * 60.0f;
-        int s = int(sf);
-        int t = int((sf - float(s)) * 10.0f + 0.5f);
+        int d = static_cast<int>(a);
+        float mf = (a - static_cast<float>(d)) * 60.0f;
+        int m = static_cast<int>(mf);
+        float sf = (mf - static_cast<float>(m)) * 60.0f;
+        int s = static_cast<int>(sf);
+        int t = static_cast<int>((sf - static_cast<float>(s)) * 10.0f + 0.5f);
         // Without tenths on show, round to whole seconds.
         if (k == 0) t += 5;
         if (t > 9) {

@@ -18,7 +18,7 @@ constexpr int max_scale = 50; // largest smoothing scale: window 101, kernel 201
 
 // Frames from this size on are counted into several partial histograms so
 // that runs of equal sky values do not wait on the same counter.
-constexpr std::size_t split_above = std::size_t(1) << 18;
+constexpr std::size_t split_above = std::size_t{1} << 18;
 
 // Highest bin with a count, 0 if none (bin 0 counts here too).
 int top_bin(const int* ihist) {
@@ -29,8 +29,8 @@ int top_bin(const int* ihist) {
 
 void count_direct(const short* map, std::size_t count, int* ihist) {
     for (std::size_t i = 0; i < count; ++i) {
-        unsigned b = unsigned(map[i] + offset);
-        if (b < unsigned(bins)) ++ihist[b];
+        unsigned b = static_cast<unsigned>(map[i] + offset);
+        if (b < static_cast<unsigned>(bins)) ++ihist[b];
     }
 }
 
@@ -57,21 +57,21 @@ int build_histogram(const short* map, std::size_t count, int* ihist) {
     std::uint32_t* p3 = p2 + slots;
     std::size_t i = 0;
     for (; i + 4 <= count; i += 4) {
-        ++p0[std::uint16_t(map[i] + offset)];
-        ++p1[std::uint16_t(map[i + 1] + offset)];
-        ++p2[std::uint16_t(map[i + 2] + offset)];
-        ++p3[std::uint16_t(map[i + 3] + offset)];
+        ++p0[static_cast<std::uint16_t>(map[i] + offset)];
+        ++p1[static_cast<std::uint16_t>(map[i + 1] + offset)];
+        ++p2[static_cast<std::uint16_t>(map[i + 2] + offset)];
+        ++p3[static_cast<std::uint16_t>(map[i + 3] + offset)];
     }
-    for (; i < count; ++i) ++p0[std::uint16_t(map[i] + offset)];
-    for (int b = 0; b < bins; ++b) ihist[b] = int(p0[b] + p1[b] + p2[b] + p3[b]);
+    for (; i < count; ++i) ++p0[static_cast<std::uint16_t>(map[i] + offset)];
+    for (int b = 0; b < bins; ++b) ihist[b] = static_cast<int>(p0[b] + p1[b] + p2[b] + p3[b]);
     return top_bin(ihist);
 }
 
-// (int)v clamped to lo..hi; NaN goes to lo.
+// v truncated to an int and clamped to lo..hi; NaN goes to lo.
 int clamp_bin(double v, int lo, int hi) {
     if (!(v >= lo)) return lo;
     if (v >= hi) return hi;
-    return int(v);
+    return static_cast<int>(v);
 }
 
 struct Mode {
@@ -93,7 +93,7 @@ Mode mode_and_width(const int* h, int n) {
     float totalf = 0;
     for (int b = 1; b <= r; ++b) {
         total += h[b];
-        totalf += float(h[b]);
+        totalf += static_cast<float>(h[b]);
     }
     // Nothing to measure: the lowest position and the smallest width.
     if (total <= 0 || !(totalf > 0)) return {0.0f, 1.0f};
@@ -104,8 +104,8 @@ Mode mode_and_width(const int* h, int n) {
     long long running = 0;
     for (int b = 1; b <= r; ++b) {
         running += h[b];
-        if (0.1 * double(total) <= double(running) && double(running) <= 0.9 * double(total) &&
-            h[b] > hmax) {
+        if (0.1 * static_cast<double>(total) <= static_cast<double>(running) &&
+            static_cast<double>(running) <= 0.9 * static_cast<double>(total) && h[b] > hmax) {
             hmax = h[b];
             bpk = b;
         }
@@ -114,7 +114,7 @@ Mode mode_and_width(const int* h, int n) {
     int med = r;
     float runf = 0;
     for (int b = 1; b <= r; ++b) {
-        runf += float(h[b]);
+        runf += static_cast<float>(h[b]);
         if (runf > 0.5f * totalf) {
             med = b;
             break;
@@ -122,13 +122,14 @@ Mode mode_and_width(const int* h, int n) {
     }
 
     // Width of a Gaussian of this area and height; with no peak the cap.
-    float sigma0 = float(0.1 * r);
+    float sigma0 = static_cast<float>(0.1 * r);
     if (hmax > 0) {
-        float guess = float(double(totalf) / (double(hmax) * 2.5066283f));
+        float guess = static_cast<float>(static_cast<double>(totalf) /
+                                         (static_cast<double>(hmax) * 2.5066283f));
         if (!(guess > 0.1 * r)) sigma0 = guess;
     }
 
-    int m = int(sigma0 + 0.5f);
+    int m = static_cast<int>(sigma0 + 0.5f);
     if (m <= 2) m = 3;
     if (m > max_scale) m = max_scale;
 
@@ -137,14 +138,14 @@ Mode mode_and_width(const int* h, int n) {
     float w[4 * max_scale + 2];
     for (int j = 1; j <= u; ++j) {
         double d = j - u;
-        w[j] = float(std::exp(-d * d * 0.5 / (double(m) * m)));
+        w[j] = static_cast<float>(std::exp(-d * d * 0.5 / (static_cast<double>(m) * m)));
         w[len + 1 - j] = w[j];
     }
 
-    float p = float(bpk);
+    float p = static_cast<float>(bpk);
     float sigfit = 0;
     for (int pass = 0; pass < 2; ++pass) {
-        int c = clamp_bin(double(p) + 0.5, 1, r);
+        int c = clamp_bin(static_cast<double>(p) + 0.5, 1, r);
         int lo = std::max(c - m, 1);
         int hi = std::min(c + m, r);
         int k = hi - lo + 1;
@@ -152,42 +153,42 @@ Mode mode_and_width(const int* h, int n) {
         float s0 = 0, s1 = 0;
         float fit[2 * max_scale + 2];
         for (int i = lo; i <= hi; ++i) {
-            s0 += float(h[i]);
-            s1 += float(double(i) * h[i]);
+            s0 += static_cast<float>(h[i]);
+            s1 += static_cast<float>(static_cast<double>(i) * h[i]);
             // Kernel weights whose bins fall outside 1..r are left out and
             // the rest renormalised, so the edges are not pulled down.
             int jlo = std::max(1, u + 1 - i);
             int jhi = std::min(len, r + u - i);
             float num = 0, den = 0;
             for (int j = jlo; j <= jhi; ++j) {
-                num += w[j] * float(h[i + j - u]);
+                num += w[j] * static_cast<float>(h[i + j - u]);
                 den += w[j];
             }
             float s = den > 0 ? num / den : 0.0f;
             if (s < 1) s = 1;
-            fit[i - lo + 1] = float(std::log(double(s)));
+            fit[i - lo + 1] = static_cast<float>(std::log(static_cast<double>(s)));
         }
 
         float x = 0, ws = 0;
         parbol(fit, k, &x, &ws);
         // The kernel's own width m comes off in quadrature.
-        float d = ws * ws - float(m * m);
-        sigfit = d < 0 ? 0.0f : float(std::sqrt(double(d)));
+        float d = ws * ws - static_cast<float>(m * m);
+        sigfit = d < 0 ? 0.0f : static_cast<float>(std::sqrt(static_cast<double>(d)));
 
-        p = x + float(lo - 1);
+        p = x + static_cast<float>(lo - 1);
         float cen = s0 > 0.5f ? s1 / s0 : p;
-        if (!(std::fabs(p - float(bpk)) <= sigma0)) p = cen;
+        if (!(std::fabs(p - static_cast<float>(bpk)) <= sigma0)) p = cen;
     }
 
     p -= 1;
-    float medp = float(med - 1);
-    if (!(p <= float(r) - sigma0)) p = medp;
+    float medp = static_cast<float>(med - 1);
+    if (!(p <= static_cast<float>(r) - sigma0)) p = medp;
     if (!(p >= sigma0)) p = medp;
 
     // Half the number of bins beside the mode needed for 68 % of the counts.
-    int c = clamp_bin(double(p) + 1.5, 1, r);
+    int c = clamp_bin(static_cast<double>(p) + 1.5, 1, r);
     long long acc = h[c];
-    long long limit = (long long)(0.68 * double(totalf) + 0.5);
+    long long limit = static_cast<long long>(0.68 * static_cast<double>(totalf) + 0.5);
     int count = 0;
     for (int i = 1; i <= r; ++i) {
         if (c + i <= r) {
@@ -201,7 +202,7 @@ Mode mode_and_width(const int* h, int n) {
             if (acc > limit) break;
         }
     }
-    float h68 = 0.5f * float(count);
+    float h68 = 0.5f * static_cast<float>(count);
 
     float sigma = sigfit;
     if (!(sigma <= h68)) sigma = h68;
@@ -212,7 +213,8 @@ Mode mode_and_width(const int* h, int n) {
 void levels_of_frame(const short* map, int n1, int n2, float* peak, float* sigm, int* ihist,
                      void (*stats)(const int*, float*, float*, int)) {
     if (!ihist || !peak || !sigm) return;
-    std::size_t count = (map && n1 > 0 && n2 > 0) ? std::size_t(n1) * std::size_t(n2) : 0;
+    std::size_t count =
+        (map && n1 > 0 && n2 > 0) ? static_cast<std::size_t>(n1) * static_cast<std::size_t>(n2) : 0;
     int top = build_histogram(map, count, ihist);
     if (top == 0) {
         // No pixel in range (empty frame, or all at -101): read it as a

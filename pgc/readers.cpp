@@ -196,7 +196,7 @@ extern "C" void readd_(const char* f1, void* window, const int* ix, const int* i
         if (r < 0 || r >= static_cast<long long>(*ny) - 1) continue;
         const long long pos = (r - 1) * *nx + first_column(*ix) + 4320;
         const std::size_t got = read_items(f.get(), pos, row, 2, win);
-        swap2(reinterpret_cast<char*>(row), static_cast<int>(2 * got));
+        swap2(row, static_cast<int>(2 * got));
         for (std::size_t j = 0; j < got; ++j)
             map[(100 - t) * win + j] = row[j] < 0 ? 0 : (row[j] > 32766 ? 32766 : row[j]);
     }

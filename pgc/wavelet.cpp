@@ -78,7 +78,7 @@ void wtn_(float* a, const int* n1, const int* n2, const int* isign) {
         std::fputs(" Bad array size for WTN\n", stdout);
         return;
     }
-    const std::size_t d1 = std::size_t(*n1), d2 = std::size_t(*n2);
+    const std::size_t d1 = static_cast<std::size_t>(*n1), d2 = static_cast<std::size_t>(*n2);
     // Buffers for both dimensions first, so that a shortage of memory never
     // leaves the array half transformed.
     const std::size_t longest = std::max(d1, d2);

@@ -29,7 +29,7 @@ void wtn(std::vector<float>& a, int n1, int n2, int isign) {
 
 double energy(const std::vector<float>& a) {
     double e = 0;
-    for (float v : a) e += double(v) * v;
+    for (float v : a) e += static_cast<double>(v) * v;
     return e;
 }
 
@@ -136,7 +136,7 @@ TEST(WtnTest, RoundTripKeepsEnergy) {
     unsigned seed = 3;
     for (auto [n1, n2] : sizes) {
         SCOPED_TRACE(std::to_string(n1) + " x " + std::to_string(n2));
-        auto a = random_array(std::size_t(n1) * n2, seed++);
+        auto a = random_array(static_cast<std::size_t>(n1) * n2, seed++);
         const auto original = a;
         wtn(a, n1, n2, 1);
         if (n1 >= 4 || n2 >= 4) {
@@ -154,7 +154,8 @@ TEST(WtnTest, PyramidDepth) {
     const int n1 = 32, n2 = 16;
     std::vector<float> a(n1 * n2, 1.0f);
     wtn(a, n1, n2, 1);
-    const float corner = std::sqrt(float(n1 / 2)) * std::sqrt(float(n2 / 2));
+    const float corner =
+        std::sqrt(static_cast<float>(n1 / 2)) * std::sqrt(static_cast<float>(n2 / 2));
     for (int j = 0; j < n2; ++j)
         for (int i = 0; i < n1; ++i) {
             float expect = (i < 2 && j < 2) ? corner : 0.0f;

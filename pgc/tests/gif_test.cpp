@@ -69,7 +69,7 @@ std::uint64_t digest(const Bytes& bytes) {
 Bytes imagemagick_pixels(const Scratch& s, const Bytes& gif, int side) {
     spit(s.path("p.gif"), std::string(gif.begin(), gif.end()));
     auto r = qor::run_capture({"/usr/bin/convert", s.path("p.gif"), "-depth", "8", "gray:-"},
-                              std::size_t(side) * side + 1);
+                              static_cast<std::size_t>(side) * side + 1);
     return r.status == 0 ? Bytes(r.out.begin(), r.out.end()) : Bytes{};
 }
 
@@ -94,7 +94,7 @@ TEST(Gif, ImagesThatFillTheStringTableDecodeTurnedBy180Degrees) {
     Scratch s;
     std::mt19937 gen(3);
     for (int side : {512, 256}) {
-        Bytes image(std::size_t(side) * side);
+        Bytes image(static_cast<std::size_t>(side) * side);
         for (auto& p : image) p = static_cast<std::uint8_t>(gen());
         // A stretch of repeats too, so that long strings are built and used.
         std::fill(image.begin() + 1000, image.begin() + 30000, 77);
