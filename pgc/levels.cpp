@@ -79,132 +79,191 @@ struct Mode {
     float sigma;
 };
 
-Mode mode_and_width(const int* h, int n) {
-    n = std::min(n, bins - 1);
+// Bins 1..top of a histogram, top the last one with a count, and their sum.
+struct Counts {
+    const int* h;
+    int top = 1;
+    long long total = 0;
+    float totalf = 0; // summed in single precision, as the measures use it
+};
 
-    int r = 1;
+Counts counts_of(const int* h, int n) {
+    Counts c{h};
     for (int b = n; b >= 1; --b)
         if (h[b] != 0) {
-            r = b;
+            c.top = b;
             break;
         }
-
-    long long total = 0;
-    float totalf = 0;
-    for (int b = 1; b <= r; ++b) {
-        total += h[b];
-        totalf += static_cast<float>(h[b]);
+    for (int b = 1; b <= c.top; ++b) {
+        c.total += h[b];
+        c.totalf += static_cast<float>(h[b]);
     }
-    // Nothing to measure: the lowest position and the smallest width.
-    if (total <= 0 || !(totalf > 0)) return {0.0f, 1.0f};
+    return c;
+}
 
-    // Starting peak: the fullest bin inside the 10-90 % band of the counts,
-    // which keeps hot pixels and a cold overscan edge out.
-    int hmax = 0, bpk = 0;
+struct Peak {
+    int bin = 0;
+    int height = 0;
+};
+
+// Starting peak: the fullest bin inside the 10-90 % band of the counts,
+// which keeps hot pixels and a cold overscan edge out.
+Peak start_peak(const Counts& c) {
+    Peak peak;
     long long running = 0;
-    for (int b = 1; b <= r; ++b) {
-        running += h[b];
-        if (0.1 * static_cast<double>(total) <= static_cast<double>(running) &&
-            static_cast<double>(running) <= 0.9 * static_cast<double>(total) && h[b] > hmax) {
-            hmax = h[b];
-            bpk = b;
+    for (int b = 1; b <= c.top; ++b) {
+        running += c.h[b];
+        if (0.1 * static_cast<double>(c.total) <= static_cast<double>(running) &&
+            static_cast<double>(running) <= 0.9 * static_cast<double>(c.total) &&
+            c.h[b] > peak.height) {
+            peak.height = c.h[b];
+            peak.bin = b;
         }
     }
+    return peak;
+}
 
-    int med = r;
-    float runf = 0;
-    for (int b = 1; b <= r; ++b) {
-        runf += static_cast<float>(h[b]);
-        if (runf > 0.5f * totalf) {
-            med = b;
-            break;
+// The bin where the running count passes half the total; the last bin if
+// rounding keeps it from passing.
+int median_bin(const Counts& c) {
+    float running = 0;
+    for (int b = 1; b <= c.top; ++b) {
+        running += static_cast<float>(c.h[b]);
+        if (running > 0.5f * c.totalf) return b;
+    }
+    return c.top;
+}
+
+// Width of a Gaussian of this area and height; with no peak the cap.
+float gaussian_width(const Counts& c, int height) {
+    float width = static_cast<float>(0.1 * c.top);
+    if (height > 0) {
+        float guess = static_cast<float>(static_cast<double>(c.totalf) /
+                                         (static_cast<double>(height) * 2.5066283f));
+        if (!(guess > 0.1 * c.top)) width = guess;
+    }
+    return width;
+}
+
+// A Gaussian smoothing kernel of scale m (3..max_scale): weights w[1..len],
+// centred on w[u].
+struct Kernel {
+    int m = 0;
+    int len = 0;
+    int u = 0;
+    float w[4 * max_scale + 2] = {};
+};
+
+Kernel kernel_for(float width) {
+    Kernel k;
+    k.m = static_cast<int>(width + 0.5f);
+    if (k.m <= 2) k.m = 3;
+    if (k.m > max_scale) k.m = max_scale;
+    k.len = 4 * k.m + 1;
+    k.u = 2 * k.m + 1;
+    for (int j = 1; j <= k.u; ++j) {
+        double d = j - k.u;
+        k.w[j] = static_cast<float>(std::exp(-d * d * 0.5 / (static_cast<double>(k.m) * k.m)));
+        k.w[k.len + 1 - j] = k.w[j];
+    }
+    return k;
+}
+
+// Bin i smoothed by the kernel. Weights whose bins fall outside 1..top are
+// left out and the rest renormalised, so the edges are not pulled down.
+float smoothed(const Counts& c, const Kernel& k, int i) {
+    int jlo = std::max(1, k.u + 1 - i);
+    int jhi = std::min(k.len, c.top + k.u - i);
+    float num = 0, den = 0;
+    for (int j = jlo; j <= jhi; ++j) {
+        num += k.w[j] * static_cast<float>(c.h[i + j - k.u]);
+        den += k.w[j];
+    }
+    return den > 0 ? num / den : 0.0f;
+}
+
+struct Fit {
+    float peak;     // vertex of the parabola, as a bin position
+    float centroid; // mean bin of the window, the peak when it is empty
+    float width;    // the parabola's width less the kernel's
+};
+
+// A parabola through the log of the smoothed counts in a window of m bins
+// either side of p.
+Fit fit_peak(const Counts& c, const Kernel& k, float p) {
+    int centre = clamp_bin(static_cast<double>(p) + 0.5, 1, c.top);
+    int lo = std::max(centre - k.m, 1);
+    int hi = std::min(centre + k.m, c.top);
+
+    float s0 = 0, s1 = 0;
+    float fit[2 * max_scale + 2];
+    for (int i = lo; i <= hi; ++i) {
+        s0 += static_cast<float>(c.h[i]);
+        s1 += static_cast<float>(static_cast<double>(i) * c.h[i]);
+        float s = smoothed(c, k, i);
+        if (s < 1) s = 1;
+        fit[i - lo + 1] = static_cast<float>(std::log(static_cast<double>(s)));
+    }
+
+    float x = 0, ws = 0;
+    parbol(fit, hi - lo + 1, &x, &ws);
+    Fit f;
+    // The kernel's own width m comes off in quadrature.
+    float d = ws * ws - static_cast<float>(k.m * k.m);
+    f.width = d < 0 ? 0.0f : static_cast<float>(std::sqrt(static_cast<double>(d)));
+    f.peak = x + static_cast<float>(lo - 1);
+    f.centroid = s0 > 0.5f ? s1 / s0 : f.peak;
+    return f;
+}
+
+// Half the number of bins beside the mode p needed for 68 % of the counts.
+float half_width_68(const Counts& c, float p) {
+    int centre = clamp_bin(static_cast<double>(p) + 1.5, 1, c.top);
+    long long acc = c.h[centre];
+    long long limit = static_cast<long long>(0.68 * static_cast<double>(c.totalf) + 0.5);
+    int count = 0;
+    for (int i = 1; i <= c.top; ++i) {
+        if (centre + i <= c.top) {
+            acc += c.h[centre + i];
+            ++count;
+            if (acc > limit) break;
+        }
+        if (centre - i >= 1) {
+            acc += c.h[centre - i];
+            ++count;
+            if (acc > limit) break;
         }
     }
+    return 0.5f * static_cast<float>(count);
+}
 
-    // Width of a Gaussian of this area and height; with no peak the cap.
-    float sigma0 = static_cast<float>(0.1 * r);
-    if (hmax > 0) {
-        float guess = static_cast<float>(static_cast<double>(totalf) /
-                                         (static_cast<double>(hmax) * 2.5066283f));
-        if (!(guess > 0.1 * r)) sigma0 = guess;
-    }
+Mode mode_and_width(const int* h, int n) {
+    const Counts c = counts_of(h, std::min(n, bins - 1));
+    // Nothing to measure: the lowest position and the smallest width.
+    if (c.total <= 0 || !(c.totalf > 0)) return {0.0f, 1.0f};
 
-    int m = static_cast<int>(sigma0 + 0.5f);
-    if (m <= 2) m = 3;
-    if (m > max_scale) m = max_scale;
+    const Peak start = start_peak(c);
+    const float sigma0 = gaussian_width(c, start.height);
+    const Kernel k = kernel_for(sigma0);
 
-    const int len = 4 * m + 1;
-    const int u = 2 * m + 1;
-    float w[4 * max_scale + 2];
-    for (int j = 1; j <= u; ++j) {
-        double d = j - u;
-        w[j] = static_cast<float>(std::exp(-d * d * 0.5 / (static_cast<double>(m) * m)));
-        w[len + 1 - j] = w[j];
-    }
-
-    float p = static_cast<float>(bpk);
+    // Two fits, the second around the first's vertex; a vertex that wanders
+    // off the starting peak gives way to the window's centroid.
+    float p = static_cast<float>(start.bin);
     float sigfit = 0;
     for (int pass = 0; pass < 2; ++pass) {
-        int c = clamp_bin(static_cast<double>(p) + 0.5, 1, r);
-        int lo = std::max(c - m, 1);
-        int hi = std::min(c + m, r);
-        int k = hi - lo + 1;
-
-        float s0 = 0, s1 = 0;
-        float fit[2 * max_scale + 2];
-        for (int i = lo; i <= hi; ++i) {
-            s0 += static_cast<float>(h[i]);
-            s1 += static_cast<float>(static_cast<double>(i) * h[i]);
-            // Kernel weights whose bins fall outside 1..r are left out and
-            // the rest renormalised, so the edges are not pulled down.
-            int jlo = std::max(1, u + 1 - i);
-            int jhi = std::min(len, r + u - i);
-            float num = 0, den = 0;
-            for (int j = jlo; j <= jhi; ++j) {
-                num += w[j] * static_cast<float>(h[i + j - u]);
-                den += w[j];
-            }
-            float s = den > 0 ? num / den : 0.0f;
-            if (s < 1) s = 1;
-            fit[i - lo + 1] = static_cast<float>(std::log(static_cast<double>(s)));
-        }
-
-        float x = 0, ws = 0;
-        parbol(fit, k, &x, &ws);
-        // The kernel's own width m comes off in quadrature.
-        float d = ws * ws - static_cast<float>(m * m);
-        sigfit = d < 0 ? 0.0f : static_cast<float>(std::sqrt(static_cast<double>(d)));
-
-        p = x + static_cast<float>(lo - 1);
-        float cen = s0 > 0.5f ? s1 / s0 : p;
-        if (!(std::fabs(p - static_cast<float>(bpk)) <= sigma0)) p = cen;
+        const Fit f = fit_peak(c, k, p);
+        sigfit = f.width;
+        p = std::fabs(f.peak - static_cast<float>(start.bin)) <= sigma0 ? f.peak : f.centroid;
     }
 
+    // To the bin numbering from 0; a mode too near either end is the median.
     p -= 1;
-    float medp = static_cast<float>(med - 1);
-    if (!(p <= static_cast<float>(r) - sigma0)) p = medp;
+    float medp = static_cast<float>(median_bin(c) - 1);
+    if (!(p <= static_cast<float>(c.top) - sigma0)) p = medp;
     if (!(p >= sigma0)) p = medp;
 
-    // Half the number of bins beside the mode needed for 68 % of the counts.
-    int c = clamp_bin(static_cast<double>(p) + 1.5, 1, r);
-    long long acc = h[c];
-    long long limit = static_cast<long long>(0.68 * static_cast<double>(totalf) + 0.5);
-    int count = 0;
-    for (int i = 1; i <= r; ++i) {
-        if (c + i <= r) {
-            acc += h[c + i];
-            ++count;
-            if (acc > limit) break;
-        }
-        if (c - i >= 1) {
-            acc += h[c - i];
-            ++count;
-            if (acc > limit) break;
-        }
-    }
-    float h68 = 0.5f * static_cast<float>(count);
-
     float sigma = sigfit;
+    const float h68 = half_width_68(c, p);
     if (!(sigma <= h68)) sigma = h68;
     if (sigma < 1) sigma = 1;
     return {p, sigma};
