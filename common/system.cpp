@@ -1,5 +1,7 @@
 #include "system.h"
 
+#include "handle.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -79,26 +81,6 @@ std::optional<std::string> read_line(std::size_t max_chars) {
 
 namespace {
 
-// One descriptor, closed once.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    // Closes now, for the error a close can report (a write that failed late).
-    bool close() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 bool write_all(int fd, std::string_view content) {
     const char* p = content.data();
@@ -127,7 +109,7 @@ mode_t default_mode() {
 std::optional<std::string> read_file(const std::string& path, std::size_t max_bytes, Links links) {
     int flags = O_RDONLY | O_CLOEXEC | (links == Links::refuse ? O_NOFOLLOW : 0);
     Fd fd(::open(path.c_str(), flags));
-    if (fd.get() < 0) return std::nullopt;
+    if (!fd) return std::nullopt;
     std::string data;
     char buf[65536];
     while (data.size() < max_bytes) {
@@ -166,7 +148,7 @@ std::optional<std::vector<std::string>> list(const std::string& folder) {
 
 Done append_file(const std::string& path, std::string_view content) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-    if (fd.get() < 0 || !write_all(fd.get(), content)) return Done::error(errno);
+    if (!fd || !write_all(fd.get(), content)) return Done::error(errno);
     if (!fd.close()) return Done::error(errno);
     return {};
 }
@@ -189,7 +171,7 @@ Done make_folder(const std::string& path) {
 Done write_temp(const std::string& path, std::string_view content, std::string& temp) {
     temp = path + ".XXXXXX";
     Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.get() < 0) return Done::error(errno);
+    if (!fd) return Done::error(errno);
     // Keep the mode of the file being replaced; a new file gets the usual one.
     struct stat old {};
     mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : default_mode();
@@ -206,7 +188,7 @@ Done write_temp(const std::string& path, std::string_view content, std::string& 
 
 Done sync_folder(const std::string& folder) {
     Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0 || ::fsync(fd.get()) != 0) return Done::error(errno);
+    if (!fd || ::fsync(fd.get()) != 0) return Done::error(errno);
     return {};
 }
 

@@ -1,6 +1,8 @@
 // Ecliptic coordinates and sexagesimal text.
 #include "coords.h"
 
+#include "sexagesimal.h"
+
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -55,32 +57,17 @@ void toms(double aa, char* cc, int k) {
     char text[32];
     bool fits = std::isfinite(a) && a < static_cast<float>(widest + 1);
     if (fits) {
-        int d = static_cast<int>(a);
-        float mf = (a - static_cast<float>(d)) * 60.0f;
-        int m = static_cast<int>(mf);
-        float sf = (mf - static_cast<float>(m)) * 60.0f;
-        int s = static_cast<int>(sf);
-        int t = static_cast<int>((sf - static_cast<float>(s)) * 10.0f + 0.5f);
         // Without tenths on show, round to whole seconds.
-        if (k == 0) t += 5;
-        if (t > 9) {
-            ++s;
-            t = 0;
-        }
-        if (s == 60) {
-            ++m;
-            s = 0;
-        }
-        if (m == 60) {
-            ++d;
-            m = 0;
-        }
-        fits = d <= widest;
+        auto p = qor::sexagesimal_parts(a, k == 0 ? qor::Rounding::seconds_by_tenths
+                                                  : qor::Rounding::tenths);
+        fits = p.whole <= widest;
         if (fits) {
             if (k == 2)
-                std::snprintf(text, sizeof text, "%3d:%02d:%02d.%d", d, m, s, t);
+                std::snprintf(text, sizeof text, "%3d:%02d:%02d.%d", p.whole, p.minutes, p.seconds,
+                              p.tenths);
             else
-                std::snprintf(text, sizeof text, " %02d:%02d:%02d.%d", d, m, s, t);
+                std::snprintf(text, sizeof text, " %02d:%02d:%02d.%d", p.whole, p.minutes,
+                              p.seconds, p.tenths);
         }
     }
     if (!fits) std::strcpy(text, k == 2 ? "***:**:**.*" : " **:**:**.*");
