@@ -1,6 +1,13 @@
 // ccdtemp: the detector temperature as the camera database holds it.
-#include "run.h"
+#include "guarded.h"
+#include "tools.h"
 
-int main() {
-    return qor::run({"dbshow", "cameradata.temperature.current.detector"});
+namespace qdb {
+
+int ccdtemp(qor::System& sys, const Args&) {
+    return qor::guarded(sys, "ccdtemp", [&] {
+        return sys.run({"dbshow", "cameradata.temperature.current.detector"});
+    });
 }
+
+} // namespace qdb

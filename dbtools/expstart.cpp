@@ -1,58 +1,54 @@
 // expstart: waits until the telescope status shows the camera idle, then
 // sets the exposure time from exptime.dat and starts an exposure.
-#include "files.h"
-#include "run.h"
+#include "guarded.h"
+#include "phase.h"
 #include "site.h"
+#include "text.h"
+#include "tools.h"
 
-#include <chrono>
-#include <cstdio>
-#include <string>
-#include <thread>
+namespace qdb {
 
 namespace {
 
-// The last line of telescope.txt, as "tail -1" prints it, at most 79 characters.
-std::string last_line(const std::string& path) {
-    auto text = qor::read_file(path);
-    if (!text || text->empty()) return {};
-    std::string t = *text;
-    if (t.back() == '\n') t.pop_back();
-    auto nl = t.rfind('\n');
-    std::string line = nl == std::string::npos ? t : t.substr(nl + 1);
-    return line.substr(0, 79);
+// The last line of the file, as "tail -1" prints it.
+std::string last_line(qor::System& sys, const std::string& path) {
+    auto lines = qor::lines_of(sys.read_file(path).value_or(""));
+    return lines.empty() ? std::string() : lines.back();
 }
 
-// Index 45 of the exposure-phase line lies in the readout-end stamp when the
-// camera is idle, and is a blank while the readout seconds are shown. A
-// shorter line is an exposure in progress (29 or 44 characters) or a file
-// caught while it is rewritten: keep waiting then too.
-bool camera_ready(const std::string& line) {
-    return line.size() > 45 && line[45] != ' ';
+// The first line (line end kept), at most max_chars of it.
+std::optional<std::string> first_line(qor::System& sys, const std::string& path,
+                                      std::size_t max_chars) {
+    auto text = sys.read_file(path, max_chars);
+    if (!text) return text;
+    if (std::size_t end = text->find('\n'); end != std::string::npos) text->resize(end + 1);
+    return text;
 }
 
 } // namespace
 
-int main() {
-    const std::string status = qor::site_path("/u/tarnu/status/telescope.txt");
-    while (!camera_ready(last_line(status))) {
-        std::this_thread::sleep_for(std::chrono::seconds(4));
-    }
+int expstart(qor::System& sys, const Args&) {
+    return qor::guarded(sys, "expstart", [&] {
+        const std::string status = qor::site_path("/u/tarnu/status/telescope.txt");
+        while (!qor::camera_free(last_line(sys, status))) sys.sleep(expstart_poll);
 
-    auto first = qor::read_first_line(qor::tool_path("exptime.dat"), 59);
-    if (!first) {
-        std::fputs("\n\texptime.dat not found!\n", stdout);
+        auto first = first_line(sys, qor::tool_path("exptime.dat"), 59);
+        if (!first) {
+            sys.print("\n\texptime.dat not found!\n");
+            return 0;
+        }
+        qor::Argv set = qor::command_words("dbset setups.exposure.current.value " + *first);
+        if (set.size() < 3) {
+            sys.print("\n\texptime.dat holds no exposure time!\n");
+            return 0;
+        }
+        sys.run(set);
+        sys.run({"dbset", "setups.record.current.value", "Yes"});
+        sys.run({"dbset", "setups.flags.windowset.value", "1"});
+        // Setting the start flag starts the exposure in the camera control system.
+        sys.run({"dbset", "setups.flags.start.value", "1"});
         return 0;
-    }
-    qor::Argv set = qor::command_words("dbset setups.exposure.current.value " + *first);
-    if (set.size() < 3) {
-        std::fputs("\n\texptime.dat holds no exposure time!\n", stdout);
-        return 0;
-    }
-    std::fflush(stdout);
-    qor::run(set);
-    qor::run({"dbset", "setups.record.current.value", "Yes"});
-    qor::run({"dbset", "setups.flags.windowset.value", "1"});
-    // Setting the start flag starts the exposure in the camera control system.
-    qor::run({"dbset", "setups.flags.start.value", "1"});
-    return 0;
+    });
 }
+
+} // namespace qdb

@@ -7,8 +7,8 @@
 
 namespace qor {
 
-std::string getime() {
-    return now_asctime();
+std::string getime(System& system) {
+    return asctime_text(static_cast<std::time_t>(system.now()));
 }
 
 int dojd(int year, int month, int day, int hour) {

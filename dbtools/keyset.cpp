@@ -1,9 +1,8 @@
 // keyset key value: sets one mailbox key through the camera database.
-#include "run.h"
+#include "guarded.h"
+#include "tools.h"
 
-#include <cstdio>
-#include <cstring>
-#include <string>
+namespace qdb {
 
 namespace {
 
@@ -11,27 +10,29 @@ namespace {
 constexpr const char* names[] = {"vv", "v1", "pp", "p0", "p1", "p2",
                                  "p3", "ss", "s0", "s1", "s2", "s3"};
 
-bool known_name(const char* key) {
+bool known_name(const std::string& key) {
     for (const char* name : names) {
-        if (std::strncmp(key, name, 2) == 0) return true;
+        if (key.compare(0, 2, name) == 0) return true;
     }
     return false;
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fputs("\n\t****** Usage: keyset v1 1234_5678\n\n", stdout);
+int keyset(qor::System& sys, const Args& args) {
+    return qor::guarded(sys, "keyset", [&] {
+        if (args.size() < 3) {
+            sys.print("\n\t****** Usage: keyset v1 1234_5678\n\n");
+            return 0;
+        }
+        if (!known_name(args[1])) {
+            sys.print("error name\n");
+            return 1;
+        }
+        // The words the documented command line would give; no shell involved.
+        sys.run(qor::command_words("dbset setups.qor." + args[1] + ".value " + args[2]));
         return 0;
-    }
-    if (!known_name(argv[1])) {
-        std::fputs("error name\n", stdout);
-        return 1;
-    }
-    // The words the documented command line would give; no shell involved.
-    std::string line = std::string("dbset setups.qor.") + argv[1] + ".value " + argv[2];
-    std::fflush(stdout);
-    qor::run(qor::command_words(line));
-    return 0;
+    });
 }
+
+} // namespace qdb

@@ -1,15 +1,17 @@
 // keyshow key: prints one mailbox key; dbshow writes straight to our stdout.
-#include "run.h"
+#include "guarded.h"
+#include "tools.h"
 
-#include <cstdio>
-#include <string>
+namespace qdb {
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fputs("\n\t****** Usage: keyshow v1\n\n", stdout);
-        return 0;
-    }
-    std::string line = std::string("dbshow setups.qor.") + argv[1] + ".value";
-    std::fflush(stdout);
-    return qor::run(qor::command_words(line));
+int keyshow(qor::System& sys, const Args& args) {
+    return qor::guarded(sys, "keyshow", [&] {
+        if (args.size() < 2) {
+            sys.print("\n\t****** Usage: keyshow v1\n\n");
+            return 0;
+        }
+        return sys.run(qor::command_words("dbshow setups.qor." + args[1] + ".value"));
+    });
 }
+
+} // namespace qdb

@@ -1,61 +1,56 @@
 // newimage2 obsnum: makes the quick-look previews of a new frame.
-#include "files.h"
-#include "run.h"
+#include "guarded.h"
 #include "site.h"
+#include "tools.h"
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
-#include <string>
-#include <sys/stat.h>
-#include <thread>
+
+namespace qdb {
 
 namespace {
 
-// ccd2fits waits for a frame still being written (60 s at most), then copies it.
-constexpr double fits_limit = 120;
-
 // The whole argument must be a number: it becomes part of a file name.
-std::optional<int> whole_number(const char* text) {
-    if (*text == '\0') return std::nullopt;
+std::optional<int> whole_number(const std::string& text) {
+    if (text.empty()) return std::nullopt;
     errno = 0;
     char* end = nullptr;
-    long n = std::strtol(text, &end, 10);
+    long n = std::strtol(text.c_str(), &end, 10);
     if (*end != '\0' || errno != 0 || n < INT_MIN || n > INT_MAX) return std::nullopt;
     return static_cast<int>(n);
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fputs("\tUsage newimage2 obsnum\n", stdout);
-        return 0;
-    }
-    auto obsnum = whole_number(argv[1]);
-    if (!obsnum) {
-        std::printf("newimage2: not an observation number: %.40s\n", argv[1]);
-        return 2;
-    }
-    // Give the camera system time to finish writing the frame.
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    std::fflush(stdout);
-    std::string name = "d" + std::to_string(*obsnum);
-    int status = qor::run({qor::tool_path("ccdpeek"), qor::site_path("/data/") + name + ".ccd"});
-    // The previews are the next frame's once it comes: the night report
-    // keeps a small one of every frame beside its FITS copy.
-    if (status == 0) {
-        std::string folder = qor::site_path("/data/fits");
-        mkdir(folder.c_str(), 0777);
-        if (auto small = qor::read_file(qor::site_path("/u/tarnu/status/last1.jpg"))) {
-            qor::replace_file(folder + "/" + name + ".jpg", *small);
+int newimage2(qor::System& sys, const Args& args) {
+    return qor::guarded(sys, "newimage2", [&] {
+        if (args.size() < 2) {
+            sys.print("\tUsage newimage2 obsnum\n");
+            return 0;
         }
-    }
-    // The frame as standard FITS with its observation, and the night's index.
-    std::fflush(stdout);
-    qor::run({qor::tool_path("ccd2fits"), std::to_string(*obsnum)}, fits_limit);
-    return status;
+        auto obsnum = whole_number(args[1]);
+        if (!obsnum) {
+            sys.print("newimage2: not an observation number: " + args[1].substr(0, 40) + "\n");
+            return 2;
+        }
+        sys.sleep(newimage2_delay);
+        std::string name = "d" + std::to_string(*obsnum);
+        int status = sys.run({qor::tool_path("ccdpeek"), qor::site_path("/data/") + name + ".ccd"});
+        // The previews are the next frame's once it comes: the night report
+        // keeps a small one of every frame beside its FITS copy.
+        if (status == 0) {
+            std::string folder = qor::site_path("/data/fits");
+            sys.make_folder(folder);
+            if (auto small = sys.read_file(qor::site_path("/u/tarnu/status/last1.jpg"))) {
+                sys.replace_file(folder + "/" + name + ".jpg", *small);
+            }
+        }
+        // The frame as standard FITS with its observation, and the night's index.
+        sys.run({qor::tool_path("ccd2fits"), std::to_string(*obsnum)}, fits_limit);
+        return status;
+    });
 }
+
+} // namespace qdb

@@ -1,15 +1,17 @@
 // varshow group name: prints the camera database key setups.<group>.<name>.value.
-#include "run.h"
+#include "guarded.h"
+#include "tools.h"
 
-#include <cstdio>
-#include <string>
+namespace qdb {
 
-int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fputs("\n\t**** Usage: varshow variables obsnum\n\n", stdout);
-        return 0;
-    }
-    std::string line = std::string("dbshow setups.") + argv[1] + "." + argv[2] + ".value";
-    std::fflush(stdout);
-    return qor::run(qor::command_words(line));
+int varshow(qor::System& sys, const Args& args) {
+    return qor::guarded(sys, "varshow", [&] {
+        if (args.size() < 3) {
+            sys.print("\n\t**** Usage: varshow variables obsnum\n\n");
+            return 0;
+        }
+        return sys.run(qor::command_words("dbshow setups." + args[1] + "." + args[2] + ".value"));
+    });
 }
+
+} // namespace qdb
