@@ -2,5 +2,6 @@
 #include "peek.h"
 
 int main(int argc, char** argv) {
-    return peek::main(peek::ccdpeek_build, argc, argv);
+    qor::RealSystem system;
+    return peek::ccdpeek(system, {argv, argv + argc});
 }

@@ -6,7 +6,6 @@
 // the divided image keeps its level near the centre of the detector.
 #include "peek.h"
 
-#include "files.h"
 #include "filters.h"
 #include "reduce.h"
 #include "site.h"
@@ -15,56 +14,65 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <sys/stat.h>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace peek {
 
 namespace {
 
-struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, Closer>;
-
-File open(const std::string& path, const char* mode) {
-    return File(std::fopen(path.c_str(), mode));
+// What fgets(line, 30, f) reads from text at: at most 29 characters, up to
+// and with a line end; nothing at the end of the text.
+std::optional<std::string_view> fgets_piece(std::string_view text, std::size_t& at) {
+    if (at >= text.size()) return std::nullopt;
+    std::size_t n = std::min<std::size_t>(29, text.size() - at);
+    if (std::size_t nl = text.find('\n', at); nl < at + n) n = nl - at + 1;
+    std::string_view piece = text.substr(at, n);
+    at += n;
+    return piece;
 }
 
 // The number of the filter in the beam: exp.dat's second line from its
-// seventh character on; each line is read at most 29 characters at a time.
-std::optional<int> filter_number() {
-    File f = open(qor::tool_path("exp.dat"), "r");
-    if (!f) return std::nullopt;
-    char line[30] = "";
-    if (!std::fgets(line, sizeof line, f.get()) || !std::fgets(line, sizeof line, f.get()))
-        return std::nullopt;
-    if (std::strlen(line) <= 6) return std::nullopt;
-    return qor::read_int(line + 6);
+// seventh character on; each line is read at most 29 characters at a time
+// (a longer first line gives its second piece), as C text (to a NUL).
+std::optional<int> filter_number(qor::System& sys) {
+    auto text = sys.read_file(qor::tool_path("exp.dat"), 2 * 29);
+    if (!text) return std::nullopt;
+    std::size_t at = 0;
+    auto line = fgets_piece(*text, at);
+    if (line) line = fgets_piece(*text, at);
+    if (!line) return std::nullopt;
+    line = line->substr(0, line->find('\0'));
+    if (line->size() <= 6) return std::nullopt;
+    return qor::read_int(line->substr(6));
 }
 
-// Chunks of the flat read at a time: it is divided in as it comes.
+// Chunks of the flat divided in at a time.
 constexpr long flat_chunk = 1 << 19;
+
+std::string number_g(double x) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", x);
+    return text;
+}
 
 } // namespace
 
-char color() {
-    auto number = filter_number();
-    auto table = qor::read_file(qor::site_path("/u/tarnu/FILTER"));
+char color(qor::System& sys) {
+    auto number = filter_number(sys);
+    auto table = sys.read_file(qor::site_path("/u/tarnu/FILTER"));
     if (!number || !table) return 0;
     return qor::parse_filter_table(*table).letter_of(*number).value_or(0);
 }
 
-std::string flatfile() {
-    const char letter = color();
+std::string flatfile(qor::System& sys) {
+    const char letter = color(sys);
     if (letter == 0) return "flatref";
     const std::string name = std::string("flat") + letter;
-    struct stat st {};
-    const std::string path = qor::site_path("/u/tarnu/") + name;
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && open(path, "rb")) return name;
+    // A file whose first byte can be read: not a folder, not one we may not read.
+    if (sys.read_file(qor::site_path("/u/tarnu/") + name, 1)) return name;
     return "flatref";
 }
 
@@ -83,40 +91,41 @@ __attribute__((target_clones("avx2", "default"))) void do_flat(short* values, co
     }
 }
 
-void flat_field(const Build& b, pgc::Frame& f) {
-    const std::string name = flatfile();
-    std::printf(b.flat_message, name.c_str());
+void flat_field(qor::System& sys, const Build& b, pgc::Frame& f) {
+    const std::string name = flatfile(sys);
+    sys.print(b.flat_says + name + "\n");
     const std::string path = qor::site_path("/u/tarnu/") + name;
+    const std::string said = std::string(b.name) + ": the flat " + path;
     const long s = static_cast<long>(f.mm) * 512;
     const long pixels = s * s;
-    File file = open(path, "rb");
-    struct stat st {};
-    if (!file || fstat(fileno(file.get()), &st) != 0) {
-        std::printf("%s: cannot read the flat %s, frame not flat-fielded\n", b.name, path.c_str());
-    } else if (st.st_size != 2 * pixels + 4 || f.side != s) {
-        std::printf("%s: the flat %s (%lld bytes) is not for a frame of side %d, frame not "
-                    "flat-fielded\n",
-                    b.name, path.c_str(), static_cast<long long>(st.st_size), f.side);
+    const std::size_t size = 2 * pixels + 4;
+    // Read no further than the flat of this frame reaches: a larger file is
+    // only measured.
+    const auto flat = sys.read_file(path, size + 1);
+    if (!flat) {
+        sys.print(std::string(b.name) + ": cannot read the flat " + path +
+                  ", frame not flat-fielded\n");
+    } else if (flat->size() != size || f.side != s) {
+        // A file too large was read only in part: its size is asked for.
+        std::uint64_t bytes = flat->size();
+        if (auto info = bytes > size ? sys.stat(path) : std::nullopt) bytes = info->size;
+        sys.print(said + " (" + std::to_string(bytes) + " bytes) is not for a frame of side " +
+                  std::to_string(f.side) + ", frame not flat-fielded\n");
     } else {
         float level = 0;
-        std::vector<short> chunk(flat_chunk);
-        bool whole = std::fseek(file.get(), 2 * pixels, SEEK_SET) == 0 &&
-                     std::fread(&level, 4, 1, file.get()) == 1 &&
-                     std::fseek(file.get(), 0, SEEK_SET) == 0;
+        std::memcpy(&level, flat->data() + 2 * pixels, 4);
         // A level of 0 (or no number) would scale the whole frame to 0.
-        const bool usable = whole && std::isfinite(level) && level > 0;
-        for (long done = 0; usable && whole && done < pixels; done += flat_chunk) {
-            const long n = std::min(flat_chunk, pixels - done);
-            whole = std::fread(chunk.data(), 2, n, file.get()) == static_cast<std::size_t>(n);
-            if (whole) do_flat(f.pix.data() + done, chunk.data(), n, level / 2.0);
+        if (std::isfinite(level) && level > 0) {
+            std::vector<short> chunk(flat_chunk);
+            for (long done = 0; done < pixels; done += flat_chunk) {
+                const long n = std::min(flat_chunk, pixels - done);
+                std::memcpy(chunk.data(), flat->data() + 2 * done, 2 * n);
+                do_flat(f.pix.data() + done, chunk.data(), n, level / 2.0);
+            }
+        } else {
+            sys.print(said + " has level " + number_g(level) +
+                      ", no frame can be divided by it, frame not flat-fielded\n");
         }
-        if (!whole)
-            std::printf("%s: the flat %s could not be read whole, frame not flat-fielded\n", b.name,
-                        path.c_str());
-        else if (!usable)
-            std::printf("%s: the flat %s has level %g, no frame can be divided by it, frame not "
-                        "flat-fielded\n",
-                        b.name, path.c_str(), static_cast<double>(level));
     }
     // The halves are levelled on full frames only: the strips lie about the
     // centre line of the 4096-column detector.

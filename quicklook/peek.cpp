@@ -1,15 +1,12 @@
 // The line of steps from a frame file to the published previews.
 #include "peek.h"
 
-#include "files.h"
 #include "gif.h"
+#include "guarded.h"
 #include "reduce.h"
-#include "run.h"
 #include "site.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <exception>
 #include <string>
 
 namespace peek {
@@ -61,63 +58,64 @@ std::vector<std::uint8_t> gif(const std::vector<std::uint8_t>& grey, int side) {
 
 namespace {
 
-int usage(const Build& b) {
-    std::puts("\n\n\t *** output GIF&txt (512*512) (256*256) ***");
-    std::puts(b.example);
+int usage(qor::System& sys, const Build& b) {
+    sys.print("\n\n\t *** output GIF&txt (512*512) (256*256) ***\n" + std::string(b.example) +
+              "\n");
     return 0;
 }
 
-bool write(const Build& b, const std::string& path, std::string_view bytes) {
-    if (qor::replace_file(path, bytes)) return true;
-    std::printf("%s: cannot write %s\n", b.name, path.c_str());
-    return false;
+bool write(qor::System& sys, const Build& b, const std::string& path, std::string_view bytes) {
+    const qor::Done d = sys.replace_file(path, bytes);
+    if (!d) sys.print(std::string(b.name) + ": cannot write " + path + ": " + d.why() + "\n");
+    return static_cast<bool>(d);
 }
 
-bool write_gif(const Build& b, const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    return write(b, path, {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+bool write_gif(qor::System& sys, const Build& b, const std::string& path,
+               const std::vector<std::uint8_t>& bytes) {
+    return write(sys, b, path, {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
 }
 
 // The JPEG copy for the status page, made by ImageMagick's convert. A GIF
 // that could not be written is not converted: its old copy would pass for
 // this frame's.
-int publish(bool written, const std::string& name) {
+int publish(qor::System& sys, bool written, const std::string& name) {
     if (!written) return 1;
-    std::fflush(stdout);
-    return qor::run({"convert", name + ".gif", qor::site_path("/u/tarnu/status/" + name + ".jpg")});
+    return sys.run({"convert", name + ".gif", qor::site_path("/u/tarnu/status/" + name + ".jpg")});
 }
 
 } // namespace
 
-int run(const Build& b, int argc, char** argv) {
-    if (argc < 2) return usage(b);
-    const std::string path = argv[1];
+int run(qor::System& sys, const Build& b, const Args& args) {
+    return qor::guarded(sys, b.name, [&] {
+        if (args.size() < 2) return usage(sys, b);
+        const std::string& path = args[1];
 
-    pgc::Frame frame;
-    const pgc::Load loaded = load(b, path, frame);
-    if (!frame.message.empty()) std::printf("%s: %s\n", b.name, frame.message.c_str());
-    if (loaded == pgc::Load::cannot_open) return 0;
-    if (loaded != pgc::Load::ok) return 1;
+        pgc::Frame frame;
+        const pgc::Load loaded = load(b, path, frame);
+        if (!frame.message.empty()) sys.print(std::string(b.name) + ": " + frame.message + "\n");
+        if (loaded == pgc::Load::cannot_open) return 0;
+        if (loaded != pgc::Load::ok) return 1;
 
-    if (wants_flat(b, frame)) flat_field(b, frame);
-    std::vector<short> preview = reduce(b, frame);
-    frame.pix = {}; // the full frame is done with
-    const bool text =
-        write(b, qor::site_path("/u/tarnu/status/lastimage.txt"), lastimage(b, path, frame.head));
-    const Grey grey = grey_previews(std::move(preview), frame);
-    const bool big = write_gif(b, "last2.gif", gif(grey.big, pgc::preview_side));
-    const bool small = write_gif(b, "last1.gif", gif(grey.small, pgc::small_side));
-    publish(small, "last1");
-    const int status = publish(big, "last2");
-    return text && big && small ? status : 1;
+        if (wants_flat(b, frame)) flat_field(sys, b, frame);
+        std::vector<short> preview = reduce(b, frame);
+        frame.pix = {}; // the full frame is done with
+        const bool text = write(sys, b, qor::site_path("/u/tarnu/status/lastimage.txt"),
+                                lastimage(b, path, frame.head));
+        const Grey grey = grey_previews(std::move(preview), frame);
+        const bool big = write_gif(sys, b, "last2.gif", gif(grey.big, pgc::preview_side));
+        const bool small = write_gif(sys, b, "last1.gif", gif(grey.small, pgc::small_side));
+        publish(sys, small, "last1");
+        const int status = publish(sys, big, "last2");
+        return text && big && small ? status : 1;
+    });
 }
 
-int main(const Build& b, int argc, char** argv) {
-    try {
-        return run(b, argc, argv);
-    } catch (const std::exception& e) {
-        std::printf("%s: %s\n", b.name, e.what());
-        return 1;
-    }
+int ccdpeek(qor::System& sys, const Args& args) {
+    return run(sys, ccdpeek_build, args);
+}
+
+int fitpeek(qor::System& sys, const Args& args) {
+    return run(sys, fitpeek_build, args);
 }
 
 } // namespace peek

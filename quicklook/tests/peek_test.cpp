@@ -241,12 +241,13 @@ TEST_F(Peek, FullFramesAreDividedByTheFlatOfTheFilterInTheBeam) {
 }
 
 TEST_F(Peek, TheFlatNamedByExpDatAndTheFilterTable) {
+    qor::RealSystem sys;
     qor::replace_file(site.tool("exp.dat"), "30\n      3 R filter\n");
     qor::replace_file(site.path("/u/tarnu/FILTER"), "B 1\nV 2\nR 3\n");
-    EXPECT_EQ(peek::color(), 'R');
-    EXPECT_EQ(peek::flatfile(), "flatref"); // no flatR
+    EXPECT_EQ(peek::color(sys), 'R');
+    EXPECT_EQ(peek::flatfile(sys), "flatref"); // no flatR
     qor::replace_file(site.path("/u/tarnu/flatR"), "x");
-    EXPECT_EQ(peek::flatfile(), "flatR");
+    EXPECT_EQ(peek::flatfile(sys), "flatR");
 
     // Only the first 30 entries count.
     std::string table;
@@ -256,13 +257,13 @@ TEST_F(Peek, TheFlatNamedByExpDatAndTheFilterTable) {
     table += "R 3\n";
     qor::replace_file(site.path("/u/tarnu/FILTER"), table);
     qor::replace_file(site.tool("exp.dat"), "30\n      39\n");
-    EXPECT_EQ(peek::color(), 'd'); // entry 30
+    EXPECT_EQ(peek::color(sys), 'd'); // entry 30
     qor::replace_file(site.tool("exp.dat"), "30\n      40\n");
-    EXPECT_EQ(peek::color(), 0);
-    EXPECT_EQ(peek::flatfile(), "flatref");
+    EXPECT_EQ(peek::color(sys), 0);
+    EXPECT_EQ(peek::flatfile(sys), "flatref");
     fs::remove(site.path("/u/tarnu/FILTER"));
     qor::replace_file(site.tool("exp.dat"), "30\n      3\n");
-    EXPECT_EQ(peek::color(), 0);
+    EXPECT_EQ(peek::color(sys), 0);
 }
 
 TEST(PeekSteps, FlatDivisionClampsAndZeroFlatPixels) {
