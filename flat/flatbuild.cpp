@@ -2,5 +2,6 @@
 #include "flatref.h"
 
 int main(int argc, char** argv) {
-    return flat::run(argc, argv);
+    qor::RealSystem system;
+    return flat::flatbuild(system, {argv, argv + argc});
 }

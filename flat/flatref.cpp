@@ -1,6 +1,5 @@
 #include "flatref.h"
 
-#include "files.h"
 #include "levels.h"
 #include "reduce.h"
 #include "site.h"
@@ -50,53 +49,58 @@ std::string reference(pgc::Frame& f, float& level) {
 
 namespace {
 
-int fail(const std::string& why) {
-    std::printf("flatbuild: %s; /u/tarnu/flatref left as it was\n", why.c_str());
+int fail(qor::System& sys, const std::string& why) {
+    sys.print("flatbuild: " + why + "; /u/tarnu/flatref left as it was\n");
     return 1;
 }
 
-int build(const std::string& path) {
+std::string number_f(double x) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%f", x);
+    return text;
+}
+
+int build(qor::System& sys, const std::string& path) {
     pgc::Frame f;
     const pgc::Load loaded = pgc::load_fits(path, f, pgc::Rows::file_order);
-    if (loaded != pgc::Load::ok) return fail(f.message);
+    if (loaded != pgc::Load::ok) return fail(sys, f.message);
     // A flat must be whole: a part of it would put its edge into every frame.
-    if (f.missing_rows > 0) return fail(f.message);
+    if (f.missing_rows > 0) return fail(sys, f.message);
     // ccdpeek divides only full frames (side 4096) by the reference, and
     // refuses one of another side or of no level: such a reference would
     // only take the place of a good one.
     const int side = f.mm * 512;
     if (side != pgc::max_side)
-        return fail(path + " is a flat of side " + std::to_string(f.side) + ", whose reference (" +
-                    std::to_string(side) + " x " + std::to_string(side) +
-                    ") could never serve a full frame of 4096 x 4096");
-    if (!f.message.empty()) std::printf("flatbuild: %s\n", f.message.c_str());
+        return fail(sys, path + " is a flat of side " + std::to_string(f.side) +
+                             ", whose reference (" + std::to_string(side) + " x " +
+                             std::to_string(side) +
+                             ") could never serve a full frame of 4096 x 4096");
+    if (!f.message.empty()) sys.print("flatbuild: " + f.message + "\n");
     float level = 0;
     const std::string bytes = reference(f, level);
     f.pix = {};
-    if (!std::isfinite(level) || level <= 0) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%f", static_cast<double>(level));
-        return fail("the centre level of " + path + " is " + text +
-                    ", no frame can be divided by it");
-    }
-    if (!qor::replace_file(qor::site_path("/u/tarnu/flatref"), bytes))
-        return fail("cannot write " + qor::site_path("/u/tarnu/flatref"));
-    std::printf("center ADU: %f\n", level);
+    if (!std::isfinite(level) || level <= 0)
+        return fail(sys, "the centre level of " + path + " is " + number_f(level) +
+                             ", no frame can be divided by it");
+    const std::string ref = qor::site_path("/u/tarnu/flatref");
+    if (qor::Done d = sys.replace_file(ref, bytes); !d)
+        return fail(sys, "cannot write " + ref + ": " + d.why());
+    sys.print("center ADU: " + number_f(level) + "\n");
     return 0;
 }
 
 } // namespace
 
-int run(int argc, char** argv) {
-    if (argc < 2) {
-        std::puts("\n\n\t *** output /u/tarnu/flatref (for last?.jpg) ***");
-        std::puts("\n\t Ex:   flatbuild in(d*FLAT*.fit)     2006,10\n");
+int flatbuild(qor::System& sys, const Args& args) {
+    if (args.size() < 2) {
+        sys.print("\n\n\t *** output /u/tarnu/flatref (for last?.jpg) ***\n"
+                  "\n\t Ex:   flatbuild in(d*FLAT*.fit)     2006,10\n\n");
         return 0;
     }
     try {
-        return build(argv[1]);
+        return build(sys, args[1]);
     } catch (const std::exception& e) {
-        return fail(e.what());
+        return fail(sys, e.what());
     }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "frames.h"
+#include "system.h"
 
 #include <string>
 #include <vector>
@@ -25,7 +26,10 @@ int bal(const short* image, int side);
 // pixels, those beyond the frame's own set to 1, then the level as a float.
 std::string reference(pgc::Frame& f, float& level);
 
-// The whole program: usage, or the reference from the flat named first.
-int run(int argc, char** argv);
+// The whole program on its arguments (args[0] its name): usage, or the
+// reference from the flat named first; nothing thrown past it. The flat is
+// read by the image library itself, the reference written through the system.
+using Args = std::vector<std::string>;
+int flatbuild(qor::System& system, const Args& args);
 
 } // namespace flat
