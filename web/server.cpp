@@ -184,9 +184,9 @@ struct Server::Impl {
         const auto fixed = [&](std::string_view body, const char* type) {
             return answer(c, 200, type, body.data(), body.size(), MHD_RESPMEM_PERSISTENT);
         };
-        if (url == "/") return fixed(page_html, "text/html; charset=utf-8");
-        if (url == "/status.css") return fixed(page_css, "text/css; charset=utf-8");
-        if (url == "/status.js") return fixed(page_js, "text/javascript; charset=utf-8");
+        if (url == "/") return fixed(assets::status_html, "text/html; charset=utf-8");
+        if (url == "/status.css") return fixed(assets::status_css, "text/css; charset=utf-8");
+        if (url == "/status.js") return fixed(assets::status_js, "text/javascript; charset=utf-8");
         if (url == "/status.json") {
             const std::string json = source.json();
             return answer(c, 200, "application/json", json.data(), json.size(),
