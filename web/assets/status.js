@@ -30,6 +30,18 @@ function duration(s) {
   return (s < 0 ? '-' : '') + (m > 0 ? m + ' min ' : '') + (Math.abs(s) % 60) + ' s';
 }
 
+// The image comes with the first preview: HTML has no image without a source.
+function previewImage() {
+  let img = el('preview-img');
+  if (!img) {
+    img = document.createElement('img');
+    img.id = 'preview-img';
+    img.alt = 'latest preview';
+    el('preview').querySelector('.body').prepend(img);
+  }
+  return img;
+}
+
 function show(f) {
   put('generated', f.generated);
   el('stale').hidden = !f.stale;
@@ -96,7 +108,7 @@ function show(f) {
 
   const p = f.preview;
   if (part('preview', p)) {
-    const img = el('preview-img');
+    const img = previewImage();
     if (img.getAttribute('src') !== p.url) img.setAttribute('src', p.url);
     put('preview-of', p.frame || 'an earlier frame');
     el('preview-newer').textContent =
