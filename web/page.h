@@ -11,5 +11,8 @@ namespace qstatus::assets {
 extern const std::string_view status_html;
 extern const std::string_view status_css;
 extern const std::string_view status_js;
+extern const std::string_view night_html;
+extern const std::string_view night_css;
+extern const std::string_view night_js;
 
 } // namespace qstatus::assets

@@ -186,9 +186,9 @@ struct Server::Impl {
         static constexpr const char* css = "text/css; charset=utf-8";
         static constexpr const char* js = "text/javascript; charset=utf-8";
         static const std::map<std::string, std::pair<std::string_view, const char*>> fixed = {
-            {"/", {assets::status_html, html}},
-            {"/status.css", {assets::status_css, css}},
-            {"/status.js", {assets::status_js, js}},
+            {"/", {assets::status_html, html}},       {"/status.css", {assets::status_css, css}},
+            {"/status.js", {assets::status_js, js}},  {"/night", {assets::night_html, html}},
+            {"/night.css", {assets::night_css, css}}, {"/night.js", {assets::night_js, js}},
         };
         if (auto it = fixed.find(url); it != fixed.end()) {
             auto [body, type] = it->second;

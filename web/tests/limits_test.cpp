@@ -159,7 +159,7 @@ TEST_F(StatusLimits, OnlyRequestsForItsOwnHostGetAnswers) {
          {"attacker.example" + p, std::string("127.0.0.1"), "127.0.0.1:" + std::to_string(port + 1),
           "localhost.attacker.example" + p, "127.0.0.1" + p + ".example"}) {
         for (const char* target :
-             {"/status.json", "/", "/preview", "/night.json", "/thumb/d1.jpg"}) {
+             {"/status.json", "/", "/preview", "/night", "/night.json", "/thumb/d1.jpg"}) {
             Answer a = http(port, "GET", target, "", bad);
             EXPECT_EQ(a.status, 421) << bad << target;
             EXPECT_EQ(a.body.find("telescope"), std::string::npos) << bad;

@@ -314,7 +314,10 @@ TEST(StatusServer, ServesTheNightReportAndThumbnailsOnlyByTheirNames) {
     std::string error;
     int port = start_qorstatus(site, {}, error);
     ASSERT_GT(port, 0) << error;
-    EXPECT_EQ(raw_request(port, "GET", "/night.json").status, 200);
+    for (const char* name : {"/night", "/night.css", "/night.js", "/night.json"})
+        EXPECT_EQ(raw_request(port, "GET", name).status, 200) << name;
+    EXPECT_NE(raw_request(port, "GET", "/night.js").head.find("Content-Type: text/javascript"),
+              std::string::npos);
     const std::string fits = site.path("/data/fits/");
     Answer thumb = raw_request(port, "GET", "/thumb/d2.jpg?v=1");
     EXPECT_EQ(thumb.status, 200);
