@@ -314,8 +314,19 @@ TEST(StatusServer, ServesTheNightReportAndThumbnailsOnlyByTheirNames) {
     std::string error;
     int port = start_qorstatus(site, {}, error);
     ASSERT_GT(port, 0) << error;
-    for (const char* name : {"/night", "/night.css", "/night.js", "/night.json"})
-        EXPECT_EQ(raw_request(port, "GET", name).status, 200) << name;
+    // The pages' files served as they are in web/assets/, every byte.
+    for (auto [name, file] :
+         std::vector<std::pair<std::string, std::string>>{{"/", "status.html"},
+                                                          {"/status.css", "status.css"},
+                                                          {"/status.js", "status.js"},
+                                                          {"/night", "night.html"},
+                                                          {"/night.css", "night.css"},
+                                                          {"/night.js", "night.js"}}) {
+        Answer a = raw_request(port, "GET", name);
+        EXPECT_EQ(a.status, 200) << name;
+        EXPECT_EQ(a.body, qor::read_file(QOR_WEB_ASSETS "/" + file)) << name;
+    }
+    EXPECT_EQ(raw_request(port, "GET", "/night.json").status, 200);
     EXPECT_NE(raw_request(port, "GET", "/night.js").head.find("Content-Type: text/javascript"),
               std::string::npos);
     const std::string fits = site.path("/data/fits/");
