@@ -22,13 +22,15 @@ using namespace qstatus::test;
 namespace {
 
 // One chromium session through chromedriver; the site's end stops both.
+// The browser is in another time zone than the site, as an observer's
+// laptop may be.
 struct Browser {
     int driver = 0; // chromedriver's port
     std::string session, error;
 
     explicit Browser(TempSite& site) {
         std::string out = site.root() + "/chromedriver.out";
-        site.start({"chromedriver", "--port=0"}, out);
+        site.start({"env", "TZ=Pacific/Chatham", "chromedriver", "--port=0"}, out);
         std::string text;
         std::smatch port;
         TempSite::wait_for(
@@ -191,7 +193,10 @@ TEST(NightReport, ShowsTheNightsFramesAndWhereItsTimeWentInABrowser) {
     write_night_report(site, 12, start, evil);
     std::filesystem::remove(site.path("/data/fits/d3.jpg"));
     const std::string events = site.path("/u/tarnu/qorlib/events.log");
-    qor::append_file(events, event_line(start + 130, "fault", "<b>fff failed</b>") + "garbage\n");
+    std::string more = event_line(start + 130, "fault", "<b>fff failed</b>") + "garbage\n";
+    // A burst of faults within a few seconds: one mark that says how many.
+    for (int i = 0; i < 300; ++i) more += event_line(start + 600 + i * 0.01, "fault", "again");
+    qor::append_file(events, more);
     std::string error;
     int port = start_qorstatus(site, {}, error);
     ASSERT_GT(port, 0) << error;
@@ -228,7 +233,10 @@ TEST(NightReport, ShowsTheNightsFramesAndWhereItsTimeWentInABrowser) {
     EXPECT_EQ(bars, json({{"k-exposure", 12}, {"k-readout", 12}, {"k-slew", 12}, {"k-filter", 1}}));
     EXPECT_EQ(browser.script("return [...document.querySelectorAll('#chart path.mark')]"
                              ".map(m => m.classList[1]);"),
-              json({"k-fault", "k-line"}));
+              json({"k-fault", "k-fault", "k-line"}));
+    json burst =
+        browser.script("return document.querySelectorAll('#chart path.k-fault')[1].textContent;");
+    EXPECT_TRUE(burst.is_string() && starts(burst.get<std::string>(), "300 faults")) << burst;
     EXPECT_NE(browser.script("return document.querySelector('#chart path.k-fault').textContent;")
                   .get<std::string>()
                   .find("<b>fff failed</b>"),
@@ -240,6 +248,12 @@ TEST(NightReport, ShowsTheNightsFramesAndWhereItsTimeWentInABrowser) {
     for (const auto& t : ticks)
         EXPECT_TRUE(std::regex_match(t.get<std::string>(), std::regex("[0-2][0-9]:[0-5][0-9]")))
             << t;
+    std::time_t first = static_cast<std::time_t>(start - 30);
+    std::tm site_tm{};
+    localtime_r(&first, &site_tm);
+    char from[32];
+    std::strftime(from, sizeof from, "From %H:%M to ", &site_tm);
+    EXPECT_TRUE(starts(browser.text("totals"), from)) << browser.text("totals");
     EXPECT_NE(browser.text("totals").find("exposing 12 min 00 s"), std::string::npos)
         << browser.text("totals");
     EXPECT_EQ(browser.text("timeline-notes"), "1 line not in the events' form left out");
