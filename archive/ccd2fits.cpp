@@ -9,7 +9,7 @@
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     try {
-        qarch::RealHost host;
+        qor::RealSystem host;
         return qarch::ccd2fits(host, std::vector<std::string>(argv, argv + argc));
     } catch (const std::exception& e) {
         std::printf("ccd2fits: %s\n", e.what());

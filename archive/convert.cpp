@@ -87,10 +87,10 @@ std::optional<long> frame_number(const std::string& name) {
     return std::stol(digits);
 }
 
-Inspection inspect_raw(Host& host, const std::string& raw, double settle) {
+Inspection inspect_raw(qor::System& host, const std::string& raw, double settle) {
     Inspection in;
     auto info = host.stat(raw);
-    auto head = info ? host.read_head(raw, raw_header_bytes) : std::nullopt;
+    auto head = info ? host.read_file(raw, raw_header_bytes) : std::nullopt;
     if (!info || !head) {
         in.why = "cannot be read";
         return in;
@@ -101,7 +101,7 @@ Inspection inspect_raw(Host& host, const std::string& raw, double settle) {
     // A frame written in place may show a header of nothing yet: only one
     // that has stopped changing is judged by its header.
     auto changing = [&]() {
-        if (host.now() - in.info.mtime > settle) return false;
+        if (host.now() - in.info.modified > settle) return false;
         host.sleep(settle);
         auto again = host.stat(raw);
         return !again || !(*again == in.info);
@@ -114,7 +114,7 @@ Inspection inspect_raw(Host& host, const std::string& raw, double settle) {
         bool moving = changing();
         in.state = moving ? S::being_written : S::bad;
         in.why = moving ? "being written" : "not a raw frame: " + in.head.problem;
-    } else if (in.info.size < in.head.layout->file_bytes()) {
+    } else if (static_cast<long long>(in.info.size) < in.head.layout->file_bytes()) {
         in.state = S::being_written;
         in.why = "being written: " + std::to_string(in.info.size) + " of " +
                  std::to_string(in.head.layout->file_bytes()) + " bytes";
@@ -127,26 +127,26 @@ Inspection inspect_raw(Host& host, const std::string& raw, double settle) {
     return in;
 }
 
-std::optional<Copy> existing_copy(Host& host, const std::string& fits) {
+std::optional<Copy> existing_copy(qor::System& host, const std::string& fits) {
     auto info = host.stat(fits);
     if (!info) return std::nullopt;
     Copy c;
     c.info = *info;
-    auto head = host.read_head(fits, copy_header_max);
+    auto head = host.read_file(fits, copy_header_max);
     if (!head) return c;
     Header h = read_cards(*head);
     auto n1 = h.number("NAXIS1"), n2 = h.number("NAXIS2");
     if (h.ended && h.number("BITPIX") == 16 && n1 && n2) {
         long long data =
             (2LL * static_cast<long long>(*n1) * static_cast<long long>(*n2) + 2879) / 2880 * 2880;
-        c.whole = info->size == static_cast<long long>(h.bytes) + data;
+        c.whole = static_cast<long long>(info->size) == static_cast<long long>(h.bytes) + data;
     }
     c.with_record = h.logical("OBSREC").value_or(false);
     c.rawhash = h.text("RAWHASH").value_or("");
     return c;
 }
 
-Outcome convert_frame(Host& host, const std::string& raw, const Options& options) {
+Outcome convert_frame(qor::System& host, const std::string& raw, const Options& options) {
     const std::string name = base_name(raw);
     const std::string say = name + ": ";
     auto obsnum = frame_number(name);
@@ -174,7 +174,7 @@ Outcome convert_frame(Host& host, const std::string& raw, const Options& options
                             o.record_fault + ")"});
         auto record_info = host.stat(record_path);
         if (options.skip_up_to_date && copy->with_record == o.record.has_value() &&
-            (!record_info || record_info->mtime <= copy->info.mtime))
+            (!record_info || record_info->modified <= copy->info.modified))
             return outcome(Result::up_to_date, fits);
     }
 
@@ -196,36 +196,36 @@ Outcome convert_frame(Host& host, const std::string& raw, const Options& options
     MemoryFits made = write_fits(keys, layout.n1, layout.n2, counts);
     if (!made.error.empty())
         return outcome(Result::failed, fits, {say + "cannot make the FITS copy: " + made.error});
-    if (!host.make_dir(fits_dir(folder)) || !host.replace_file(fits, made.bytes())) {
+    if (!host.make_folder(fits_dir(folder)) || !host.replace_file(fits, made.bytes())) {
         messages.push_back(say + "cannot write " + fits + ": not converted");
         return outcome(Result::failed, fits, messages);
     }
     return outcome(Result::converted, fits, messages);
 }
 
-bool write_index(Host& host, const std::string& frames_dir, std::string& why) {
+bool write_index(qor::System& host, const std::string& frames_dir, std::string& why) {
     std::vector<std::pair<long, std::string>> frames;
-    for (const auto& name : host.list_dir(frames_dir))
+    for (const auto& name : host.list(frames_dir).value_or(std::vector<std::string>{}))
         if (auto n = frame_number(name)) frames.emplace_back(*n, name);
     std::sort(frames.begin(), frames.end());
 
     std::string text = index_heading();
     for (const auto& [n, name] : frames) {
         const std::string raw = frames_dir + "/" + name;
-        RawHead head = read_raw_head(host.read_head(raw, raw_header_bytes).value_or(""));
+        RawHead head = read_raw_head(host.read_file(raw, raw_header_bytes).value_or(""));
         Observation o = observe(name, n, head.header, host.read_file(qor::record_path_for(raw)));
         auto copy = existing_copy(host, fits_dir(frames_dir) + "/" + fits_name(n));
         text += index_line(o, copy && copy->whole ? fits_name(n) : "");
     }
     const std::string path = index_path(frames_dir);
-    if (host.make_dir(fits_dir(frames_dir)) && host.replace_file(path, text)) return true;
+    if (host.make_folder(fits_dir(frames_dir)) && host.replace_file(path, text)) return true;
     why = "cannot write " + path;
     return false;
 }
 
 namespace {
 
-void say_all(Host& host, const std::vector<std::string>& lines) {
+void say_all(qor::System& host, const std::vector<std::string>& lines) {
     for (const auto& l : lines) host.print(l + "\n");
 }
 
@@ -239,7 +239,7 @@ std::optional<double> seconds_arg(const std::string& text) {
 
 } // namespace
 
-int ccd2fits(Host& host, const std::vector<std::string>& args) {
+int ccd2fits(qor::System& host, const std::vector<std::string>& args) {
     double wait = 60;
     std::string target;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -285,7 +285,7 @@ int ccd2fits(Host& host, const std::vector<std::string>& args) {
     return status;
 }
 
-int nightfits(Host& host, const std::vector<std::string>& args) {
+int nightfits(qor::System& host, const std::vector<std::string>& args) {
     if (args.size() > 2 || (args.size() == 2 && (args[1].empty() || args[1][0] == '-'))) {
         host.print("usage: nightfits [FOLDER]\n");
         return 2;
@@ -299,7 +299,7 @@ int nightfits(Host& host, const std::vector<std::string>& args) {
     }
 
     std::vector<std::pair<long, std::string>> frames;
-    for (const auto& name : host.list_dir(folder))
+    for (const auto& name : host.list(folder).value_or(std::vector<std::string>{}))
         if (auto n = frame_number(name)) frames.emplace_back(*n, name);
     std::sort(frames.begin(), frames.end());
 

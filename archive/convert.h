@@ -8,7 +8,7 @@
 #pragma once
 
 #include "cards.h"
-#include "host.h"
+#include "system.h"
 
 #include <optional>
 #include <string>
@@ -28,20 +28,20 @@ struct Inspection {
     std::string why;
     std::string head_bytes; // the two header blocks as read
     RawHead head;
-    FileInfo info;
+    qor::FileInfo info;
 };
 // settle: a frame changed less than this many seconds ago is watched for
 // as long, to see that it does not change any more.
-Inspection inspect_raw(Host& host, const std::string& raw, double settle);
+Inspection inspect_raw(qor::System& host, const std::string& raw, double settle);
 
 // What a copy already made says about itself.
 struct Copy {
     bool whole = false;       // its size is the one its header announces
     bool with_record = false; // made with the frame's record
     std::string rawhash;      // which raw frame it is a copy of
-    FileInfo info;
+    qor::FileInfo info;
 };
-std::optional<Copy> existing_copy(Host& host, const std::string& fits);
+std::optional<Copy> existing_copy(qor::System& host, const std::string& fits);
 
 struct Options {
     double settle = 2;
@@ -55,13 +55,13 @@ struct Outcome {
 };
 // Never changes the raw frame; never replaces a copy of the same raw frame
 // made with its record by one made without.
-Outcome convert_frame(Host& host, const std::string& raw, const Options& options);
+Outcome convert_frame(qor::System& host, const std::string& raw, const Options& options);
 
 // The index of a folder, rewritten whole; false with the reason in why.
-bool write_index(Host& host, const std::string& frames_dir, std::string& why);
+bool write_index(qor::System& host, const std::string& frames_dir, std::string& why);
 
 // The programs, on their arguments (argv[0] first); return the exit status.
-int ccd2fits(Host& host, const std::vector<std::string>& args);
-int nightfits(Host& host, const std::vector<std::string>& args);
+int ccd2fits(qor::System& host, const std::vector<std::string>& args);
+int nightfits(qor::System& host, const std::vector<std::string>& args);
 
 } // namespace qarch

@@ -9,7 +9,7 @@
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     try {
-        qarch::RealHost host;
+        qor::RealSystem host;
         return qarch::nightfits(host, std::vector<std::string>(argv, argv + argc));
     } catch (const std::exception& e) {
         std::printf("nightfits: %s\n", e.what());

@@ -1,6 +1,6 @@
 #include "observation.h"
 
-#include "coords.h"
+#include "precession.h"
 
 #include <cmath>
 #include <cstdio>

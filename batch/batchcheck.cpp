@@ -39,18 +39,16 @@ int main(int argc, char** argv) {
     qor::RealSystem system;
     qor::Mailbox mailbox(system);
     std::string status = mailbox.show("v1", 80);
-    qobs::Scene scene{qobs::status_position(status), qobs::beam_filter(status)};
+    qobs::Scene scene{qor::telescope_position(status), qor::beam_filter(status)};
     float a_ep = qobs::epoch_of_date(qor::asctime_text(std::time(nullptr)));
 
     auto faults = qobs::pending_faults(store, filter_text ? &table : nullptr);
     int lines = 0;
     for (std::size_t i = 0; i < store.lines.size(); ++i) {
-        std::string line = qobs::trim_trailing_blanks(store.lines[i]);
-        if (!qobs::is_pending(line) || qobs::line_fault(line, filter_text ? &table : nullptr)) {
-            continue;
-        }
-        if (!filter_text) continue;
-        say(qor::printable(qobs::plan_line(static_cast<int>(i) + 1, line, table, a_ep, scene)));
+        if (!filter_text || !qor::is_pending(store.lines[i])) continue;
+        auto parsed = qobs::line_as_run(store.lines[i], &table);
+        if (!parsed.line) continue;
+        say(qor::printable(qobs::plan_line(static_cast<int>(i) + 1, *parsed.line, table, a_ep, scene)));
         ++lines;
     }
     if (!store.beyond.empty()) {

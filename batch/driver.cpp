@@ -49,9 +49,6 @@ std::string numbered(std::size_t number, std::string_view line) {
     return head + qor::printable(line);
 }
 
-bool readable(const std::string& path) {
-    return access(path.c_str(), R_OK) == 0;
-}
 
 // The first line of a text (line end kept), at most max characters of it.
 std::string first_line(std::string_view text, std::size_t max) {
@@ -96,13 +93,6 @@ int seconds_of_day(std::string_view asctime) {
            two_digits(asctime, 17).value_or(0);
 }
 
-std::optional<int> telescope_seconds(std::string_view status_line) {
-    auto h = two_digits(status_line, 0), m = two_digits(status_line, 3),
-         s = two_digits(status_line, 6);
-    if (!h || !m || !s) return std::nullopt;
-    return *h * 3600 + *m * 60 + *s;
-}
-
 int clock_difference(int local, int remote) {
     int d = local - remote;
     if (d < -999) d += 86400;
@@ -130,7 +120,7 @@ void Driver::startup_clock() {
     std::string now = qor::asctime_text(static_cast<std::time_t>(sys_.now()));
     a_ep = epoch_of_date(now);
     v1 = mailbox_.show("v1", 80);
-    if (auto remote = telescope_seconds(v1)) {
+    if (auto remote = qor::clock_seconds(v1)) {
         clock_diff = clock_difference(seconds_of_day(now), *remote);
     }
 }
@@ -205,13 +195,14 @@ Step Driver::checkfilexist() {
         sys_.print("input observers: ");
         if (auto names = sys_.read_line(59)) {
             observers_ = *names;
-            if (!sys_.replace_file(observers, *names + "\n")) {
-                sys_.print("cannot write " + observers + "\n");
+            if (qor::Done d = sys_.replace_file(observers, *names + "\n"); !d) {
+                sys_.print("cannot write " + observers + ": " + d.why() + "\n");
             }
         }
     }
 
-    if (!readable(qor::site_path("/u/tarnu/RUN_NUMBER"))) {
+    // Only its presence counts; an empty file is fine.
+    if (!sys_.read_file(qor::site_path("/u/tarnu/RUN_NUMBER"), 0)) {
         return Stop{"\n\tERROR: cannot found file: RUN_NUMBER\n\n"};
     }
     auto table = sys_.read_file(qor::site_path("/u/tarnu/FILTER"));
@@ -219,7 +210,7 @@ Step Driver::checkfilexist() {
     filters = parse_filter_table(*table);
 
     std::string log = qor::site_path("/u/tarnu/qorlib/obs.log");
-    if (!readable(log)) sys_.replace_file(log, sys_.capture({"date"}, 256).out);
+    if (!sys_.read_file(log, 0)) sys_.replace_file(log, sys_.capture({"date"}, 256).out);
     return std::nullopt;
 }
 
@@ -256,25 +247,24 @@ std::size_t Driver::begin_number() {
 Step Driver::work_line(std::size_t& index) {
     if (!is_pending(store.lines[index])) return std::nullopt;
     std::string original = store.lines[index];
-    std::string line = trim_trailing_blanks(original);
     line_number_ = static_cast<int>(index) + 1;
-    if (store.lines.size() > 1) sys_.print(numbered(index + 1, line));
-    if (auto fault = check_line(line)) {
-        return Stop{"ERROR: " + fault_text(line_number_, *fault) + "\n"};
-    }
-    sys_.replace_file(qor::site_path("/u/tarnu/status/nowjob.txt"), line);
-    write2log(line);
+    if (store.lines.size() > 1) sys_.print(numbered(index + 1, trim_trailing_blanks(original)));
+    qor::ParsedLine parsed = parse_batch_line(original);
+    if (!parsed.line) return Stop{"ERROR: " + fault_text(line_number_, *parsed.fault) + "\n"};
+    const BatchLine& line = *parsed.line;
+    sys_.replace_file(qor::site_path("/u/tarnu/status/nowjob.txt"), line.text);
+    write2log(line.text);
 
     Setup setup = setpar(line);
-    if (!sys_.replace_file(qor::tool_path("fff.dat"), setup.fff_dat)) {
-        sys_.print("cannot write " + qor::tool_path("fff.dat") + "\n");
+    if (qor::Done d = sys_.replace_file(qor::tool_path("fff.dat"), setup.fff_dat); !d) {
+        sys_.print("cannot write " + qor::tool_path("fff.dat") + ": " + d.why() + "\n");
     }
     if (setup.nsc) nsc = *setup.nsc;
     if (setup.nsr) nsr = *setup.nsr;
 
-    note("line", std::to_string(line_number_) + ": " + line.substr(0, line.size() - 1));
+    note("line", std::to_string(line_number_) + ": " + line.text);
     if (Step s = wait_fresh_status()) return s;
-    auto ff = getfiltframe(line, filters, beam_filter(getvar2("qor", "v1")));
+    auto ff = getfiltframe(line, filters, qor::beam_filter(getvar2("qor", "v1")));
     if (!ff) return Stop{"ERROR: filter not defined in inputfile !!!\n\n"};
     filter_ = *ff;
     if (build_.filter_changes && ff->command[0] != ' ') {
@@ -291,27 +281,28 @@ Step Driver::work_line(std::size_t& index) {
         if (checks_pointing(build_, q)) {
             int e = jrd();
             sys_.print("-----------" + std::to_string(e) + "\n");
-            if (e > (line[0] == 'C' ? 100 : 10)) {
+            if (e > (line.kind_c() ? 100 : 10)) {
                 if (Step s = sendpc(p.command, q)) return s;
             }
         }
         if (Step s = exposure(line)) return s;
     }
 
-    mark_worked(index, original, line);
-    if (!rewrite()) {
-        warn("WARNING: cannot rewrite " + batch_path +
+    mark_worked(index, original, line.text);
+    if (qor::Done d = rewrite(); !d) {
+        warn("WARNING: cannot rewrite " + batch_path + ": " + d.why() +
              "; the marks go in with the next line's rewrite\n");
     }
     return std::nullopt;
 }
 
-bool Driver::rewrite() {
+qor::Done Driver::rewrite() {
     std::string text = store.text();
-    if (!sys_.replace_file(batch_path, text)) return false;
+    qor::Done d = sys_.replace_file(batch_path, text);
+    if (!d) return d;
     known_text_ = std::move(text);
     unsaved_.clear();
-    return true;
+    return d;
 }
 
 // The night's events with their time, for the night report: one line
@@ -332,8 +323,8 @@ void Driver::warn(const std::string& text) {
 
 void Driver::write2log(std::string_view text) {
     std::string log = qor::site_path("/u/tarnu/qorlib/obs.log");
-    if (!sys_.append_file(log, std::string(text) + "\n")) {
-        sys_.print("cannot append to " + log + "\n");
+    if (qor::Done d = sys_.append_file(log, std::string(text) + "\n"); !d) {
+        sys_.print("cannot append to " + log + ": " + d.why() + "\n");
     }
 }
 

@@ -39,6 +39,23 @@ inline constexpr int fff_tries = 10;
 // Seconds the first line waits for a status line newer than this run.
 inline constexpr int fresh_status_limit = 60;
 
+// What a poll of the mailbox, while a command waits for its reply, leads to:
+// polls counted since the posting (or the last answer of the operator),
+// flag as sendpc got it, posted the command's slot, and the counters as read
+// (nothing when they did not read as counters).
+enum class PollAction {
+    wait,         // nothing new: poll again
+    read_replies, // the reply ring holds an unread entry
+    post_again,   // the command ring was set back before the daemon took the command
+    check_motion, // the wait is over, unless the telescope still moves (a first frame's move)
+    ask,          // the wait is over: the operator decides
+};
+PollAction next_poll(int polls, int flag, char posted, std::optional<qor::Counter> ss,
+                     std::optional<qor::Counter> pp);
+// A reply whose sixth character is 'e' (after its 9-character stamp) says
+// the command failed.
+bool reply_failed(std::string_view reply);
+
 // The daemon's stamp at the start of a reply slot ("hh:mm:ss_"), in
 // seconds of the day; nothing when the slot holds no stamped reply.
 std::optional<int> reply_stamp(std::string_view slot);
@@ -47,9 +64,6 @@ std::optional<int> reply_stamp(std::string_view slot);
 // years rounded to a tenth, and the seconds of the day.
 float epoch_of_date(std::string_view asctime);
 int seconds_of_day(std::string_view asctime);
-// The telescope computer's clock at the start of a status line, in seconds
-// of the day; nothing when the line does not begin with hh:mm:ss.
-std::optional<int> telescope_seconds(std::string_view status_line);
 // |local - remote| with the day wrapped: 86000 s apart reads 400.
 int clock_difference(int local, int remote);
 
@@ -70,7 +84,7 @@ class Driver {
     // Works the line at index (which moves with it when the observer edits
     // the file meanwhile).
     Step work_line(std::size_t& index);
-    bool rewrite();
+    qor::Done rewrite();
     void write2log(std::string_view text);
 
     // Mailbox client.
@@ -82,8 +96,8 @@ class Driver {
 
     // Exposure cycle.
     int jrd();
-    Step producexpdat(std::string_view line, int& obsnum, int& seconds);
-    Step exposure(std::string_view line);
+    Step producexpdat(const BatchLine& line, int& obsnum, int& seconds);
+    Step exposure(const BatchLine& line);
 
     // Process-wide state of the driver.
     float a_ep = 0;
@@ -106,7 +120,6 @@ class Driver {
     // counters disagree with that.
     void check_ss(const qor::Counter& read);
     void check_pp(const qor::Counter& read);
-    bool wiped(char posted, const std::string& command);
     void say_link(const std::string& command, std::string& said);
     struct Posting {
         double at;       // monotonic
@@ -119,8 +132,8 @@ class Driver {
 
     Step read_obsnum(std::string& text);
     // exp.dat; returns the status line it was written from.
-    std::string write_expdat(std::string_view line, const std::string& number);
-    void renumber(std::string_view line, int& obsnum);
+    std::string write_expdat(const BatchLine& line, const std::string& number);
+    void renumber(const BatchLine& line, int& obsnum);
 
     // The batch file on disk: the observer may edit it during the night.
     struct Edited {
@@ -153,7 +166,7 @@ class Driver {
 
     void note(std::string_view kind, std::string_view text);
     void warn(const std::string& text);
-    void write_record(std::string_view line, int obsnum, const std::string& status);
+    void write_record(const BatchLine& line, int obsnum, const std::string& status);
 
     std::string known_text_; // the batch file as last read or written
     struct Done {

@@ -118,17 +118,18 @@ void Driver::mark_worked(std::size_t& index, const std::string& original,
 // again; if they still cannot be written the run must not end as a
 // success: the observer is told which lines to mark by hand.
 Step Driver::save_marks() {
+    qor::Done last;
     for (int tries = 0; !unsaved_.empty() && tries < 3; ++tries) {
         if (tries > 0) sys_.sleep(5);
         std::size_t at = unsaved_.back().index + 1;
         follow_edits(at);
-        rewrite();
+        last = rewrite();
     }
     if (unsaved_.empty()) return std::nullopt;
     std::vector<std::size_t> lines;
     for (const auto& d : unsaved_) lines.push_back(d.index);
     marks_said_ = true;
-    return Stop{"ERROR: cannot rewrite " + batch_path +
+    return Stop{"ERROR: cannot rewrite " + batch_path + ": " + last.why() +
                     "; lines worked in this run and not marked in it: " +
                     numbers(lines) +
                     ". Put \"v   \" in front of them before the file is run again, or they are "

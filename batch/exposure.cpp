@@ -4,6 +4,7 @@
 #include "files.h"
 #include "frame_record.h"
 #include "site.h"
+#include "status_line.h"
 #include "text.h"
 
 #include <cstdlib>
@@ -11,10 +12,6 @@
 namespace qobs {
 
 namespace {
-
-std::string part(std::string_view text, std::size_t pos, std::size_t n) {
-    return pos < text.size() ? std::string(text.substr(pos, n)) : std::string();
-}
 
 std::optional<int> observation_number(std::string_view text) {
     std::string t(text.substr(0, 32));
@@ -33,7 +30,7 @@ std::string frame_name(int obsnum) {
 // A status line without a readable position gives the largest error, so
 // the move is posted rather than a frame taken at an unknown place.
 int Driver::jrd() {
-    auto position = status_position(getvar2("qor", "v1"));
+    auto position = qor::telescope_position(getvar2("qor", "v1"));
     return position ? pointing_error(*position, a_ra, a_dec) : 900;
 }
 
@@ -70,13 +67,16 @@ Step Driver::read_obsnum(std::string& text) {
     return std::nullopt;
 }
 
-std::string Driver::write_expdat(std::string_view line, const std::string& number) {
+std::string Driver::write_expdat(const BatchLine& line, const std::string& number) {
     std::string status = getvar2("qor", "v1");
-    std::string text = number + part(status, 50, 10) + "\n" + std::string(line.substr(0, 4)) +
-                       "\n" + part(status, 20, 10) + "\n" + part(status, 30, 10) + "\n" +
-                       object_text(line) + std::to_string(nsc) + " " + std::to_string(nsr);
-    if (!sys_.replace_file(qor::tool_path("exp.dat"), text)) {
-        sys_.print("cannot write " + qor::tool_path("exp.dat") + "\n");
+    // The instrument state, the telescope's right ascension, and the sign,
+    // dd:mm:ss and the character after them of its declination.
+    qor::StatusFields f = qor::split_status_line(status);
+    std::string text = number + f.instrument + "\n" + line.code + "\n" + f.ra + "\n" +
+                       f.dec.substr(0, 10) + "\n" + object_text(line.text) + std::to_string(nsc) +
+                       " " + std::to_string(nsr);
+    if (qor::Done d = sys_.replace_file(qor::tool_path("exp.dat"), text); !d) {
+        sys_.print("cannot write " + qor::tool_path("exp.dat") + ": " + d.why() + "\n");
     }
     return status;
 }
@@ -85,40 +85,43 @@ std::string Driver::write_expdat(std::string_view line, const std::string& numbe
 // exposure has started: nothing about the frame then depends on exp.dat
 // surviving the next one. A record that cannot be written costs the frame
 // nothing but its description: the FITS copy then reads its own header.
-void Driver::write_record(std::string_view line, int obsnum, const std::string& status) {
-    auto w = words_of(line);
-    w.resize(std::max<std::size_t>(w.size(), 14));
+void Driver::write_record(const BatchLine& line, int obsnum, const std::string& status) {
     qor::FrameRecord r;
     r.frame = frame_name(obsnum);
     r.obsnum = obsnum;
     r.batch_file = batch_path;
     r.line_number = line_number_;
-    r.line = std::string(line.substr(0, line.find('\n')));
+    r.line = line.text.substr(0, line.text.find('\n'));
     r.frame_index = frame_of_line_;
     r.frames_in_line = std::max(frames_of_line_, frame_of_line_ + 1);
-    r.object = w[13];
+    r.object = line.object;
     r.ra_j2000 = pointing_.ra_text;
     r.dec_j2000 = pointing_.dec_text;
     r.ra_deg = static_cast<double>(pointing_.ra2000) * 15;
     r.dec_deg = pointing_.dec2000;
-    r.ra_telescope = part(status, 20, 10);
-    r.dec_telescope = part(status, 30, 10);
+    qor::StatusFields f = qor::split_status_line(status);
+    r.ra_telescope = f.ra;
+    r.dec_telescope = f.dec.substr(0, 10);
     r.telescope_equinox = a_ep;
-    r.filter = w[1].size() == 1 ? w[1] : std::string(1, filters.letter_of(filter_.wanted).value_or('?'));
+    r.filter = line.filter.size() == 1
+                   ? line.filter
+                   : std::string(1, filters.letter_of(filter_.wanted).value_or('?'));
     r.filter_number = filter_.wanted;
-    r.exposure = std::strtod(w[2].c_str(), nullptr);
-    r.readout = w[12][0] == 'f' ? "Fast" : w[12][0] == 'm' ? "Medium" : "Slow";
-    r.window = {w[7], w[8], w[9], w[10]};
+    r.exposure = line.seconds;
+    r.readout = line.speed[0] == 'f' ? "Fast" : line.speed[0] == 'm' ? "Medium" : "Slow";
+    r.window = line.setup;
     r.observers = observers_;
     double now = sys_.now();
     r.utc_start = qor::iso_utc(now);
     r.jd_start = qor::julian_date(now);
     r.build = build_.name;
     std::string path = qor::frame_record_path(obsnum);
-    if (!sys_.replace_file(path, qor::to_json(r))) sys_.print("cannot write " + path + "\n");
+    if (qor::Done d = sys_.replace_file(path, qor::to_json(r)); !d) {
+        sys_.print("cannot write " + path + ": " + d.why() + "\n");
+    }
 }
 
-Step Driver::producexpdat(std::string_view line, int& obsnum, int& seconds) {
+Step Driver::producexpdat(const BatchLine& line, int& obsnum, int& seconds) {
     std::string number;
     if (Step s = read_obsnum(number)) return s;
     obsnum = *observation_number(number);
@@ -131,7 +134,7 @@ Step Driver::producexpdat(std::string_view line, int& obsnum, int& seconds) {
 // exposure an earlier run started) may move the number on: the frame of the
 // exposure that starts is the number the camera shows now. The frames in
 // between were not taken by this run and are noted, never claimed.
-void Driver::renumber(std::string_view line, int& obsnum) {
+void Driver::renumber(const BatchLine& line, int& obsnum) {
     std::string number = getvar2("variables", "obsnum");
     auto n = observation_number(number);
     if (!n || *n == obsnum) return;
@@ -146,7 +149,7 @@ void Driver::renumber(std::string_view line, int& obsnum) {
     sys_.remove_file(qor::site_path("/data/") + frame_name(obsnum));
 }
 
-Step Driver::exposure(std::string_view line) {
+Step Driver::exposure(const BatchLine& line) {
     int obsnum = 0, seconds = 0;
     if (Step s = producexpdat(line, obsnum, seconds)) return s;
     sys_.print("wantfile: " + frame_name(obsnum) + "\n");
@@ -164,12 +167,11 @@ Step Driver::exposure(std::string_view line) {
     std::string name = frame_name(obsnum);
     std::string frame = qor::site_path("/data/") + name;
     write_record(line, obsnum, status_);
-    auto fields = words_of(line);
-    note("expose", name + " " + (fields.size() > 2 ? fields[2] : "0"));
+    note("expose", name + " " + line.exposure);
     sys_.sleep(seconds + 5);
     // The wait has no end (the camera writes the frame, or the operator
     // stops the run), but it is never silent.
-    for (int waited = 0; !qor::file_exists(frame); ++waited) {
+    for (int waited = 0; !sys_.exists(frame); ++waited) {
         if (waited > 0 && waited % 60 == 0) {
             sys_.print("still waiting for " + name + " (" + std::to_string(seconds + 5 + waited) +
                        " s)\n");

@@ -1,240 +1,39 @@
 #include "line.h"
 
-#include "coords.h"
+#include "precession.h"
 #include "text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 namespace qobs {
 
-namespace {
-
-bool space(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-bool digit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool all_digits(std::string_view s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), digit);
-}
-// Digits with at most one decimal point, at least one digit.
-bool plain_decimal(std::string_view s) {
-    return std::count(s.begin(), s.end(), '.') <= 1 && std::any_of(s.begin(), s.end(), digit) &&
-           std::all_of(s.begin(), s.end(), [](char c) { return digit(c) || c == '.'; });
-}
-
-double number(std::string_view s) {
-    return std::strtod(std::string(s).c_str(), nullptr);
-}
-
-// Index of the fourth blank among the first 20 characters, else 20: where
-// the coordinates are read from.
-std::size_t coordinates_start(std::string_view line) {
-    int blanks = 0;
-    for (std::size_t i = 0; i < std::min<std::size_t>(20, line.size()); ++i) {
-        if (line[i] == ' ' && ++blanks == 4) return i;
-    }
-    return 20;
-}
-
-// The right ascension / declination words as the driver reads them.
-struct Coordinates {
-    std::string ra, dec, equinox;
-};
-Coordinates coordinates(std::string_view line) {
-    auto w = words_of(line.substr(std::min(line.size(), coordinates_start(line))));
-    w.resize(std::max<std::size_t>(w.size(), 3));
-    return {w[0], w[1], w[2]};
-}
-
-// h[:m[:s.s]] (or d for the declination, with a sign), each part read as
-// the driver reads it: integer, integer, decimal. Nothing when a part is
-// not a number or out of range.
-struct Sexagesimal {
-    bool negative = false;
-    int whole = 0, minutes = 0;
-    float seconds = 0;
-};
-std::optional<Sexagesimal> read_sexagesimal(std::string_view word, bool declination, int limit) {
-    Sexagesimal v;
-    if (declination && !word.empty() && (word[0] == '-' || word[0] == '+')) {
-        v.negative = word[0] == '-';
-        word.remove_prefix(1);
-    }
-    std::vector<std::string_view> parts;
-    for (std::size_t start = 0;;) {
-        std::size_t colon = word.find(':', start);
-        parts.push_back(word.substr(start, colon - start));
-        if (colon == std::string_view::npos) break;
-        start = colon + 1;
-    }
-    if (parts.size() > 3) return std::nullopt;
-    if (!all_digits(parts[0]) || parts[0].size() > 3) return std::nullopt;
-    v.whole = std::atoi(std::string(parts[0]).c_str());
-    if (parts.size() > 1) {
-        if (!all_digits(parts[1]) || parts[1].size() > 2) return std::nullopt;
-        v.minutes = std::atoi(std::string(parts[1]).c_str());
-    }
-    if (parts.size() > 2) {
-        if (!plain_decimal(parts[2]) || parts[2].size() > 12) return std::nullopt;
-        v.seconds = std::strtof(std::string(parts[2]).c_str(), nullptr);
-    }
-    if (v.minutes > 59 || !(v.seconds < 60)) return std::nullopt;
-    double total = v.whole + v.minutes / 60.0 + v.seconds / 3600.0;
-    if (total > limit) return std::nullopt;
-    return v;
-}
-
-std::string quoted(std::string_view s) {
-    return "'" + qor::printable(s) + "'";
-}
-
-// A control character inside a line (the line end aside): the field it is
-// in, and the fault. A NUL, an escape sequence or a carriage return must
-// never reach the camera's files, the run log or the observer's terminal.
-std::optional<LineFault> control_character(std::string_view line) {
-    std::size_t n = line.size() - (!line.empty() && line.back() == '\n' ? 1 : 0);
-    for (std::size_t i = 0; i < n; ++i) {
-        auto c = static_cast<unsigned char>(line[i]);
-        if ((c >= 0x20 && c != 0x7f) || c == '\t') continue;
-        int field = static_cast<int>(words_of(line.substr(0, i)).size());
-        if (i == 0 || space(line[i - 1])) ++field;
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02x", c);
-        return LineFault{std::clamp(field, 1, 14), std::string("holds the control character ") + hex};
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
-const char* field_name(int field) {
-    static const char* names[] = {"line",          "line code",        "filter",
-                                  "exposure time", "number of frames", "right ascension",
-                                  "declination",   "equinox",          "camera set-up",
-                                  "camera set-up", "camera set-up",    "camera set-up",
-                                  "flag",          "read-out speed",   "object name"};
-    return field >= 0 && field <= 14 ? names[field] : "line";
-}
-
-std::string fault_text(int line_number, const LineFault& fault) {
-    std::string where = "line " + std::to_string(line_number);
-    if (fault.field > 0) {
-        where += ", field " + std::to_string(fault.field) + " (" + field_name(fault.field) + ")";
-    }
-    return where + ": " + fault.problem + "\n";
-}
-
-bool is_pending(std::string_view line) {
-    return line.size() > 2 && line[2] != ' ' && line[2] != '\n';
-}
-
-std::string trim_trailing_blanks(std::string line) {
-    if (line.empty() || line.back() != '\n') return line;
-    // A file written on another system ends its lines with CR LF.
-    while (line.size() >= 2 && (line[line.size() - 2] == ' ' || line[line.size() - 2] == '\r')) {
-        line.erase(line.size() - 2, 1);
-    }
-    return line;
-}
-
-std::vector<std::string> words_of(std::string_view line) {
-    std::vector<std::string> words;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && space(line[i])) ++i;
-        std::size_t start = i;
-        while (i < line.size() && !space(line[i])) ++i;
-        if (i > start) words.emplace_back(line.substr(start, i - start));
-    }
-    return words;
-}
-
-std::optional<LineFault> check_line(std::string_view line) {
-    if (auto f = control_character(line)) return f;
-    // The driver's slot of a line holds 119 characters, its line end included.
-    if (line.size() > max_line) {
-        return LineFault{0, "it has " + std::to_string(line.size()) + " characters; at most " +
-                                std::to_string(max_line) + ", its line end included"};
-    }
-    auto w = words_of(line);
-    if (w.size() < 14) return LineFault{static_cast<int>(w.size()) + 1, "missing"};
-    for (int f = 1; f <= 14; ++f) {
-        std::size_t limit = f == 14 ? max_object : f <= 11 ? max_field : 1000;
-        if (w[f - 1].size() > limit) {
-            return LineFault{f, quoted(w[f - 1]) + " has " + std::to_string(w[f - 1].size()) +
-                                    " characters; at most " + std::to_string(limit)};
-        }
-    }
-    if (w[0].size() != 4 || line.substr(0, 4) != w[0]) {
-        return LineFault{1, quoted(w[0]) + " is not the line's first 4 characters"};
-    }
-    auto c = coordinates(line);
-    if (c.ra != w[4] || c.dec != w[5] || c.equinox != w[6]) {
-        return LineFault{5, "not where it is read from: fields 1 to 4 must be separated by single "
-                            "blanks within the first 20 characters"};
-    }
-    const std::string& filter = w[1];
-    bool letter = filter.size() == 1 && std::isalnum(static_cast<unsigned char>(filter[0]));
-    if (!letter && !(all_digits(filter) && filter.size() <= 4)) {
-        return LineFault{2, quoted(filter) + " is neither a filter letter nor a filter number"};
-    }
-    if (!plain_decimal(w[2]) || w[2].size() > 12 || number(w[2]) > 86400) {
-        return LineFault{3, quoted(w[2]) + " is not a number of seconds from 0 to 86400"};
-    }
-    if (!all_digits(w[3]) || w[3].size() > 4) {
-        return LineFault{4, quoted(w[3]) + " is not a whole number from 0 to 9999"};
-    }
-    if (!read_sexagesimal(w[4], false, 24)) {
-        return LineFault{5, quoted(w[4]) + " is not hh:mm:ss.s from 0 to 24 hours"};
-    }
-    if (!read_sexagesimal(w[5], true, 90)) {
-        return LineFault{6, quoted(w[5]) + " is not [-]dd:mm:ss from -90 to 90 degrees"};
-    }
-    if (!plain_decimal(w[6]) || w[6].size() > 12 || number(w[6]) < 1800 || number(w[6]) > 2200) {
-        return LineFault{7, quoted(w[6]) + " is not a year from 1800 to 2200"};
-    }
-    if (w.size() > 14) {
-        return LineFault{14, "the line has " + std::to_string(w.size()) +
-                                 " fields; the object name must be one word, the last"};
-    }
-    return std::nullopt;
-}
-
-std::optional<LineFault> check_filter(std::string_view line, const FilterTable& table) {
+std::optional<LineFault> check_filter(const BatchLine& line, const FilterTable& table) {
     if (getfiltframe(line, table, std::nullopt)) return std::nullopt;
-    auto w = words_of(line);
-    return LineFault{2, quoted(w.size() > 1 ? w[1] : "") + " is not in the filter table"};
+    return LineFault{2, qor::quoted(line.filter) + " is not in the filter table"};
 }
 
-Setup setpar(std::string_view line) {
-    auto f = words_of(line);
-    f.resize(std::max<std::size_t>(f.size(), 14));
+Setup setpar(const BatchLine& line) {
     Setup s;
     char head[32];
-    double hundredths = number(f[2]) * 100 + 0.5;
+    double hundredths = line.seconds * 100 + 0.5;
     std::snprintf(head, sizeof head, "%d\n",
                   hundredths >= 0 && hundredths < 1e9 ? static_cast<int>(hundredths) : 0);
-    const char* speed = f[12][0] == 'f' ? "Fast" : f[12][0] == 'm' ? "Medium" : "Slow";
-    s.fff_dat = head + f[7] + "\n" + f[8] + "\n" + f[9] + "\n" + f[10] + "\n" +
-                (f[11][0] == '1' ? "0" : "2") + "\n" + speed + "\n" + f[13] + "\n";
-    if (auto n = qor::read_int(f[9])) s.nsc = *n;
-    if (auto n = qor::read_int(f[10])) s.nsr = *n;
+    const char* speed = line.speed[0] == 'f' ? "Fast" : line.speed[0] == 'm' ? "Medium" : "Slow";
+    const auto& w = line.setup;
+    s.fff_dat = head + w[0] + "\n" + w[1] + "\n" + w[2] + "\n" + w[3] + "\n" +
+                (line.flag[0] == '1' ? "0" : "2") + "\n" + speed + "\n" + line.object + "\n";
+    if (auto n = qor::read_int(w[2])) s.nsc = *n;
+    if (auto n = qor::read_int(w[3])) s.nsr = *n;
     return s;
 }
 
-std::optional<FilterFrames> getfiltframe(std::string_view line, const FilterTable& table,
+std::optional<FilterFrames> getfiltframe(const BatchLine& line, const FilterTable& table,
                                          std::optional<int> beam) {
-    auto f = words_of(line);
-    f.resize(std::max<std::size_t>(f.size(), 4));
     FilterFrames r;
-    r.frames = qor::read_int(f[3]).value_or(0);
-    const std::string& field = f[1];
+    r.frames = line.frames;
+    const std::string& field = line.filter;
     int wanted = field.size() > 1 ? qor::read_int(field).value_or(0) : 0;
     bool found = false;
     for (const auto& e : table.entries) {
@@ -251,26 +50,17 @@ std::optional<FilterFrames> getfiltframe(std::string_view line, const FilterTabl
     return r;
 }
 
-std::optional<int> beam_filter(std::string_view status_line) {
-    if (status_line.size() < 60) return std::nullopt;
-    return qor::read_int(status_line.substr(56, 4));
-}
-
-Pointing getradec(std::string_view line, int q, float a_ep) {
-    auto c = coordinates(line);
-    auto ra_parts = read_sexagesimal(c.ra, false, 24).value_or(Sexagesimal{});
-    auto dec_parts = read_sexagesimal(c.dec, true, 90).value_or(Sexagesimal{});
-    double equinox = number(c.equinox);
-    double ra = ra_parts.whole + ra_parts.minutes / 60.0 + ra_parts.seconds / 3600.0;
-    double dec = dec_parts.whole + dec_parts.minutes / 60.0 + dec_parts.seconds / 3600.0;
-    if (dec_parts.negative) dec = -dec;
+Pointing getradec(const BatchLine& line, int q, float a_ep) {
+    double equinox = line.equinox_year;
+    double ra = line.ra_hours;
+    double dec = line.dec_degrees;
 
     int k = q % 18;
     double step = dmov / 2048.0 * 58.0 / 60.0;
     // Near either pole the right ascension step is that of 89.9 degrees.
     double d = std::min(std::fabs(dec), 89.9);
     double ra_step = (step / 15.0) / std::cos(d * M_PI / 180.0);
-    bool dithered = line.empty() || line[0] != 'C';
+    bool dithered = !line.kind_c();
     if (dithered) ra += dx[k] * ra_step;
     if (ra > 24) ra -= 24;
     if (ra < 0) ra += 24;
@@ -293,10 +83,8 @@ Pointing getradec(std::string_view line, int q, float a_ep) {
     return p;
 }
 
-int exposure_seconds(std::string_view line) {
-    auto f = words_of(line);
-    if (f.size() < 3) return 0;
-    double t = number(f[2]);
+int exposure_seconds(const BatchLine& line) {
+    double t = line.seconds;
     return t > 0 && t < 1e6 ? static_cast<int>(t) : 0;
 }
 
@@ -305,24 +93,7 @@ std::string object_text(std::string_view line) {
     return std::string(blank == std::string_view::npos ? line : line.substr(blank + 1));
 }
 
-std::optional<Position> status_position(std::string_view status_line) {
-    if (status_line.size() < 40) return std::nullopt;
-    std::string s(status_line.substr(0, 80));
-    char sign = s[30];
-    for (std::size_t i : {22, 25, 30, 33, 36, 39}) s[i] = ' ';
-    int h, m, d, am, as;
-    float sec;
-    if (std::sscanf(s.c_str() + 20, "%d %d %f %d %d %d", &h, &m, &sec, &d, &am, &as) != 6) {
-        return std::nullopt;
-    }
-    Position p;
-    p.ra = h + m / 60.0 + sec / 3600.0;
-    p.dec = d + am / 60.0 + as / 3600.0;
-    if (sign == '-') p.dec = -p.dec;
-    return p;
-}
-
-int pointing_error(const Position& telescope, float a_ra, float a_dec) {
+int pointing_error(const qor::TelescopePosition& telescope, float a_ra, float a_dec) {
     double f = 15 * std::cos(telescope.dec * M_PI / 180);
     double ea = (telescope.ra - a_ra) * f * 3600;
     double ed = (telescope.dec - a_dec) * 3600;

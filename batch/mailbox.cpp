@@ -4,6 +4,7 @@
 
 #include "clock.h"
 #include "site.h"
+#include "status_line.h"
 #include "text.h"
 
 #include <cmath>
@@ -78,14 +79,10 @@ Driver::Answer Driver::ask_operator() {
 // coordinates' seconds change within 4 s. A status line too short to show
 // them tells nothing: then it is taken as standing still.
 bool Driver::still_moving() {
-    std::string a = mailbox_.show("v1", 80);
+    std::string a = qor::motion_marks(mailbox_.show("v1", 80));
     sys_.sleep(4);
-    std::string b = mailbox_.show("v1", 80);
-    if (a.size() < 54 || b.size() < 54) return false;
-    for (std::size_t i : {52, 53, 26, 37}) {
-        if (a[i] != b[i]) return true;
-    }
-    return false;
+    std::string b = qor::motion_marks(mailbox_.show("v1", 80));
+    return !a.empty() && !b.empty() && a != b;
 }
 
 // Only this driver moves the posted character of ss (the daemon moves the
@@ -109,19 +106,6 @@ void Driver::check_pp(const qor::Counter& read) {
     pp_odd_said_ = odd;
 }
 
-// The ring no longer announces our command and shows nothing waiting: it
-// was set back before the daemon took the command (a counter overwritten,
-// and set back by the daemon). Once taken, the daemon leaves our posted
-// character in place, so this never sends a command twice.
-bool Driver::wiped(char posted, const std::string& command) {
-    auto ss = mailbox_.counter("ss");
-    if (!ss || ss->posted == posted) return false;
-    check_ss(*ss);
-    if (ss->pending()) return false; // a third hand's counter: the daemon sets it back
-    warn("the command ring was set back before the link daemon took " + command +
-         ": posting it again\n");
-    return true;
-}
 
 // What the link daemon says of the serial line, whenever it changes while
 // we wait: a command that cannot reach the telescope must not look like a
@@ -201,6 +185,26 @@ qor::Counter Driver::counter_to_post_on() {
     return {last.posted, last.posted};
 }
 
+PollAction next_poll(int polls, int flag, char posted, std::optional<qor::Counter> ss,
+                     std::optional<qor::Counter> pp) {
+    if (polls > polls_before_timeout) {
+        return flag == 0 ? PollAction::check_motion : PollAction::ask;
+    }
+    // Once taken, the daemon leaves our posted character in place; a ring
+    // that no longer shows it and holds nothing was set back before the
+    // daemon took the command. A third hand's counter (something pending)
+    // is the daemon's to set back first.
+    if (ss && ss->posted != posted && !ss->pending()) return PollAction::post_again;
+    // A reply is there only when the ring holds an unread entry; a counter
+    // that does not read as one announces nothing.
+    if (pp && pp->pending()) return PollAction::read_replies;
+    return PollAction::wait;
+}
+
+bool reply_failed(std::string_view reply) {
+    return reply.size() > 14 && reply[14] == 'e';
+}
+
 Step Driver::sendpc(const std::string& command, int flag) {
     std::string link; // what the daemon said of the line, said here once
     for (;;) { // posting; re_do and a command set back come here again
@@ -218,33 +222,45 @@ Step Driver::sendpc(const std::string& command, int flag) {
         bool repost = false;
         for (int polls = 0; !repost;) { // waiting
             sys_.sleep(2);
+            ++polls;
+            std::optional<qor::Counter> ss_now, pp;
+            if (polls <= polls_before_timeout) {
+                posting.see(sys_);
+                say_link(command, link);
+                ss_now = mailbox_.counter("ss");
+                if (ss_now) check_ss(*ss_now);
+                pp = mailbox_.counter("pp");
+                if (pp) check_pp(*pp);
+            }
             Answer answer = Answer::wait;
-            if (++polls > polls_before_timeout) {
-                if (flag == 0 && still_moving()) {
+            switch (next_poll(polls, flag, n, ss_now, pp)) {
+            case PollAction::wait:
+                continue;
+            case PollAction::post_again:
+                warn("the command ring was set back before the link daemon took " + command +
+                     ": posting it again\n");
+                repost = true;
+                continue;
+            case PollAction::check_motion:
+                if (still_moving()) {
                     polls = polls_after_motion;
                     continue;
                 }
                 answer = ask_operator();
-            } else {
-                posting.see(sys_);
-                say_link(command, link);
-                if (wiped(n, command)) {
-                    repost = true;
-                    continue;
-                }
-                // A reply is there only when the ring holds an unread entry;
-                // a counter that does not read as one announces nothing.
-                auto pp = mailbox_.counter("pp");
-                if (!pp) continue;
-                check_pp(*pp);
-                if (!pp->pending()) continue;
+                break;
+            case PollAction::ask:
+                answer = ask_operator();
+                break;
+            case PollAction::read_replies: {
                 auto reply = answer_to(*pp, posting, said);
                 mailbox_.set_counter("pp", {});
                 if (!reply) continue;
                 sys_.print("************* " + *reply + "\n");
                 note("reply", *reply);
-                if (reply->size() <= 14 || (*reply)[14] != 'e') return std::nullopt;
+                if (!reply_failed(*reply)) return std::nullopt;
                 answer = ask_operator();
+                break;
+            }
             }
             polls = 0;
             switch (answer) {
@@ -266,8 +282,9 @@ Step Driver::checkiflinkpc() {
     for (int tries = 0; tries < 3; ++tries) {
         if (tries > 0) sys_.sleep(2);
         std::string now = mailbox_.show("v1", 80);
-        // A new status line shows a new units digit of the seconds.
-        if (now.size() > 7 && (v1.size() <= 7 || now[7] != v1[7])) {
+        // A new status line shows a new units digit of the clock's seconds.
+        std::string clock = qor::split_status_line(now).clock, before = qor::split_status_line(v1).clock;
+        if (clock.size() > 7 && (before.size() <= 7 || clock[7] != before[7])) {
             sys_.print("QOR talk with PC OK !\n");
             status_fresh_ = true;
             return std::nullopt;

@@ -2,33 +2,34 @@
 
 namespace qobs {
 
-std::optional<LineFault> line_fault(std::string_view line, const FilterTable* table) {
-    if (auto f = check_line(line)) return f;
-    if (table != nullptr) return check_filter(line, *table);
-    return std::nullopt;
+qor::ParsedLine line_as_run(std::string_view line, const FilterTable* table) {
+    qor::ParsedLine parsed = parse_batch_line(line);
+    if (parsed.line && table != nullptr) {
+        if (auto f = check_filter(*parsed.line, *table)) return {std::nullopt, f};
+    }
+    return parsed;
 }
 
 std::vector<NumberedFault> pending_faults(const BatchStore& store, const FilterTable* table) {
     std::vector<NumberedFault> faults;
     for (std::size_t i = 0; i < store.lines.size(); ++i) {
         if (!is_pending(store.lines[i])) continue;
-        if (auto f = line_fault(trim_trailing_blanks(store.lines[i]), table)) {
+        if (auto f = line_as_run(store.lines[i], table).fault) {
             faults.push_back({static_cast<int>(i) + 1, *f});
         }
     }
     return faults;
 }
 
-std::string plan_line(int line_number, std::string_view line, const FilterTable& table, float a_ep,
+std::string plan_line(int line_number, const BatchLine& line, const FilterTable& table, float a_ep,
                       Scene& scene) {
-    auto w = words_of(line);
     auto ff = getfiltframe(line, table, scene.filter);
     Pointing first = getradec(line, 0, a_ep);
-    bool kind_c = line[0] == 'C';
+    bool kind_c = line.kind_c();
 
-    std::string filter = w[1] + (ff->command[0] != ' ' ? " (posted)"
-                                 : w[1][0] == 'x'      ? " (left as it is)"
-                                                       : " (already in the beam)");
+    std::string filter = line.filter + (ff->command[0] != ' ' ? " (posted)"
+                                        : line.filter[0] == 'x' ? " (left as it is)"
+                                                                : " (already in the beam)");
     std::string move;
     if (ff->frames == 0) {
         move = "none (no frames)";
@@ -40,16 +41,16 @@ std::string plan_line(int line_number, std::string_view line, const FilterTable&
     }
     if (!kind_c && ff->frames > 1) move += ", then a dithered move before every further frame";
 
-    std::string text = "line " + std::to_string(line_number) + ": " + w.back() + ", " +
+    std::string text = "line " + std::to_string(line_number) + ": " + line.object + ", " +
                        std::to_string(ff->frames) + (ff->frames == 1 ? " frame" : " frames") +
-                       " of " + w[2] + " s, filter " + filter + ", J2000 " + first.ra_text + " " +
-                       first.dec_text + ", move " + move + "\n";
+                       " of " + line.exposure + " s, filter " + filter + ", J2000 " +
+                       first.ra_text + " " + first.dec_text + ", move " + move + "\n";
 
     if (ff->frames > 0) {
         Pointing last = getradec(line, ff->frames - 1, a_ep);
-        scene.telescope = Position{last.a_ra, last.a_dec};
+        scene.telescope = qor::TelescopePosition{last.a_ra, last.a_dec};
     }
-    if (w[1][0] != 'x') scene.filter = ff->wanted;
+    if (line.filter[0] != 'x') scene.filter = ff->wanted;
     return text;
 }
 

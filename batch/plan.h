@@ -13,9 +13,10 @@
 
 namespace qobs {
 
-// The first fault of a line that would stop the run: an unreadable field,
-// or a filter missing from the table (not checked without a table).
-std::optional<LineFault> line_fault(std::string_view line, const FilterTable* table);
+// A line as the run would work it, or the first fault that would stop the
+// run at it: an unreadable field, or a filter missing from the table (not
+// checked without a table).
+qor::ParsedLine line_as_run(std::string_view line, const FilterTable* table);
 
 struct NumberedFault {
     int line = 0; // from 1
@@ -26,13 +27,13 @@ std::vector<NumberedFault> pending_faults(const BatchStore& store, const FilterT
 
 // Where the telescope and the filter wheel are before a line, as far as known.
 struct Scene {
-    std::optional<Position> telescope; // equinox of date
+    std::optional<qor::TelescopePosition> telescope; // equinox of date
     std::optional<int> filter;
 };
 
 // One line of the plan for a pending line that can be worked, as the full
 // build would work it; updates the scene to where the line leaves it.
-std::string plan_line(int line_number, std::string_view line, const FilterTable& table, float a_ep,
+std::string plan_line(int line_number, const BatchLine& line, const FilterTable& table, float a_ep,
                       Scene& scene);
 
 } // namespace qobs

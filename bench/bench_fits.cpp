@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     info.object = "M42";
     if (!qor::replace_file(raw, qor::sim::make_frame(info))) return 1;
 
-    qarch::RealHost host;
+    qor::RealSystem host;
     qarch::Options options;
     options.settle = 0; // the frame was just written; nothing else writes it
     double plain = 1e30, copy = 1e30;
@@ -50,12 +50,12 @@ int main(int argc, char** argv) {
                                             o.messages.empty() ? "?" : o.messages[0].c_str());
                         }));
     }
-    auto fits = qarch::real::stat((root / "fits/d1.fits").string());
+    auto fits = qor::real::stat((root / "fits/d1.fits").string());
     std::printf("FITS copy of a 4160 x 4096 raw frame, best of %d runs\n", runs);
     std::printf("  plain read and write of the raw frame (%lld MB): %8.1f ms\n", bytes >> 20,
                 plain * 1e3);
     std::printf("  FITS copy (%lld MB):                          %8.1f ms  ratio %.2f\n",
-                fits ? fits->size >> 20 : 0, copy * 1e3, copy / plain);
+                fits ? static_cast<long long>(fits->size >> 20) : 0LL, copy * 1e3, copy / plain);
     fs::remove_all(root);
     return 0;
 }

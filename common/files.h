@@ -1,5 +1,9 @@
-// Writing files so that no reader and no crash ever sees half a file.
+// Files outside the seam, for the simulators, the test fixtures and the
+// few places that need no System: the same real operations the seam's
+// RealSystem does (system.h).
 #pragma once
+
+#include "system.h"
 
 #include <cstddef>
 #include <optional>
@@ -8,14 +12,12 @@
 
 namespace qor {
 
-// Replaces the file whole: the content goes to a temporary file in the same
-// directory, is flushed to disk, and is renamed over the old file; then the
-// directory is synced, so the rename too survives a crash. On any failure
-// the old file is left as it was and false is returned.
-bool replace_file(const std::string& path, std::string_view content);
+// Replaces the file whole (temporary file, sync, rename, folder synced);
+// on failure the old file is left as it was.
+Done replace_file(const std::string& path, std::string_view content);
 
-// Appends to the file (created when missing). False when it cannot be written.
-bool append_file(const std::string& path, std::string_view content);
+// Appends to the file (created when missing).
+Done append_file(const std::string& path, std::string_view content);
 
 // The whole file, or nothing when it cannot be read.
 std::optional<std::string> read_file(const std::string& path);

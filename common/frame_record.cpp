@@ -251,30 +251,5 @@ std::optional<double> parse_iso_utc(std::string_view s) {
     return static_cast<double>(t) + frac;
 }
 
-std::optional<double> sexagesimal(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-    bool negative = !s.empty() && s.front() == '-';
-    if (!s.empty() && (s.front() == '-' || s.front() == '+')) s.remove_prefix(1);
-    double value = 0, unit = 1;
-    for (int part = 0; part < 3; ++part) {
-        std::size_t colon = s.find(':');
-        std::string_view p = part < 2 ? s.substr(0, colon) : s;
-        bool last = part == 2 || colon == std::string_view::npos;
-        std::size_t dot = p.find('.');
-        // Only the last part may carry a fraction (or the status line's one
-        // trailing character after the seconds).
-        if (!digits(p.substr(0, dot), 1, 3) || (dot != std::string_view::npos && !last) ||
-            (dot != std::string_view::npos && !digits(p.substr(dot + 1), 0, 6)))
-            return std::nullopt;
-        double x = std::stod(std::string(p));
-        if (part > 0 && x >= 60) return std::nullopt;
-        value += x / unit;
-        unit *= 60;
-        if (last) break;
-        s.remove_prefix(colon + 1);
-    }
-    return negative ? -value : value;
-}
 
 } // namespace qor

@@ -4,6 +4,8 @@
 // surviving the next frame. The driver writes it; the archive tools read it.
 #pragma once
 
+#include "sexagesimal.h"
+
 #include <array>
 #include <optional>
 #include <string>
@@ -67,9 +69,5 @@ double julian_date(double unix_seconds);
 // 'Z' is allowed); nothing when the text is not of that form.
 std::optional<double> parse_iso_utc(std::string_view text);
 
-// "hh:mm:ss.s" or "[+-]dd:mm:ss" (minutes and seconds may be left off,
-// one trailing character after the seconds is allowed, as the status line
-// carries it) as hours or degrees; nothing when it is not such a text.
-std::optional<double> sexagesimal(std::string_view text);
 
 } // namespace qor

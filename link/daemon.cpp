@@ -36,7 +36,6 @@ int Daemon::start(const std::vector<std::string>& args) {
     if (!build_.port.chmod_each_open) chmod_port();
     host_.end_other_instances(build_.instances);
     test_counter_ = 0;
-    job.job = job.prev_job = 0;
     std::string error;
     switch (open_port(true, error)) {
     case Opened::ok:
@@ -209,7 +208,7 @@ void Daemon::send_phase() {
             }
         }
         if (resend_due_) {
-            send_buf_ = mailbox.send_again;
+            send_buf_ = mailbox.send_again();
             resend_due_ = false;
         }
         mailbox.whatsend(send_buf_);
@@ -226,7 +225,7 @@ void Daemon::send_phase() {
 void Daemon::test_traffic() {
     auto send_test = [&](std::string text, bool keep) {
         send_buf_ = std::move(text);
-        if (keep) mailbox.send_again = send_buf_;
+        if (keep) mailbox.resend_later(send_buf_);
         host_.print("S: " + send_buf_ + "\n");
     };
     char buf[64];
@@ -238,19 +237,19 @@ void Daemon::test_traffic() {
         if (mode_ != 3) return;
         test_counter_ = (test_counter_ + 1) % 8;
         if (test_counter_ == 2) {
-            std::snprintf(buf, sizeof buf, "movv 12:34:%02d.2 25:00:00\n", kk_);
-            if (++kk_ >= 60) kk_ = 0;
+            std::snprintf(buf, sizeof buf, "movv 12:34:%02d.2 25:00:00\n", test_seconds_);
+            if (++test_seconds_ >= 60) test_seconds_ = 0;
             send_test(buf, true);
         } else if (test_counter_ == 6 && build_.test == TestTraffic::mode3_move_filt) {
-            if (++kk_ >= 60) kk_ = 0;
+            if (++test_seconds_ >= 60) test_seconds_ = 0;
             send_test("filt x\n", true);
         }
         return;
     case TestTraffic::always_move:
         test_counter_ = (test_counter_ + 1) % 8;
         if (test_counter_ == 2) {
-            std::snprintf(buf, sizeof buf, "move 12:34:%02d 12:13:14\n", kk_);
-            bump(kk_);
+            std::snprintf(buf, sizeof buf, "move 12:34:%02d 12:13:14\n", test_seconds_);
+            bump(test_seconds_);
             send_test(buf, false);
         }
         return;
@@ -260,11 +259,11 @@ void Daemon::test_traffic() {
 void Daemon::restart() {
     host_.print("I reboot telelink!!\n");
     std::time_t t = static_cast<std::time_t>(std::floor(host_.now()));
-    std::string line = std::to_string(tit_) + " " + qor::asctime_text(t);
+    std::string line = std::to_string(restarts_) + " " + qor::asctime_text(t);
     std::string boot_log = qor::site_path("/u/tarnu/qorlib/boot.log");
     if (build_.restart == Restart::in_process) {
         host_.append_file(boot_log, line);
-        bump(tit_);
+        bump(restarts_);
         host_.close_port();
         host_.sleep(3);
         resend_due_ = true;
@@ -274,11 +273,11 @@ void Daemon::restart() {
     }
     write(attention);
     host_.append_file(boot_log, line);
-    bump(tit_);
+    bump(restarts_);
     write(attention);
     host_.close_port();
     host_.sleep(9);
-    if (build_.resend_file) host_.replace_file(qor::tool_path("isend"), mailbox.send_again);
+    if (build_.resend_file) host_.replace_file(qor::tool_path("isend"), mailbox.send_again());
     hand_over();
 }
 
@@ -304,7 +303,7 @@ void Daemon::hand_over() {
 
 void Daemon::getime() {
     std::time_t t = static_cast<std::time_t>(std::floor(host_.now()));
-    jtime_ = qor::clock_text(t) + "_";
+    stamp_ = qor::clock_text(t) + "_";
 }
 
 std::string Daemon::getclock() {
@@ -331,24 +330,24 @@ void Daemon::receive(std::string text) {
         return;
     }
     getime();
-    host_.print("R: " + std::string(c_text(jtime_)) + std::string(22, ' ') +
+    host_.print("R: " + std::string(c_text(stamp_)) + std::string(22, ' ') +
                 std::string(c_text(text)));
     if (text.starts_with("ti")) {
         write(getclock());
     } else {
-        mailbox.post_reply(jtime_, text);
+        mailbox.post_reply(stamp_, text);
     }
 }
 
 void Daemon::publish(const std::string& record) {
     std::string line = status.publish(record, mode_ != 0);
     getime();
-    int now = (jtime_[0] - '0') * 36000 + (jtime_[1] - '0') * 3600 + (jtime_[3] - '0') * 600 +
-              (jtime_[4] - '0') * 60 + (jtime_[6] - '0') * 10 + (jtime_[7] - '0');
+    int now = (stamp_[0] - '0') * 36000 + (stamp_[1] - '0') * 3600 + (stamp_[3] - '0') * 600 +
+              (stamp_[4] - '0') * 60 + (stamp_[6] - '0') * 10 + (stamp_[7] - '0');
     bool known = false;
-    std::string phase = status.getexpo(now, job.expt, job.rect, known);
+    std::string phase = status.getexpo(now, job.expt(), job.rect(), known);
     if (mode_ == 2 || (build_.job_line_above_1 && mode_ > 1))
-        host_.print(phase + "  job: " + std::to_string(job.prev_job) + "\n");
+        host_.print(phase + "  job: " + std::to_string(job_number(job.phase())) + "\n");
     status.write_status_file(line, phase);
     if (known) job.track(phase, status.v1, status.expo);
 }

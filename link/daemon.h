@@ -78,10 +78,10 @@ class Daemon {
     int mode_ = 0;
     int phase_ = 3;
     int test_counter_ = 0;
-    int kk_ = 0;
-    int tit_ = 0;
+    int test_seconds_ = 0; // seconds field of the next test move
+    int restarts_ = 0; // restart requests seen by this process
     std::string send_buf_;
-    std::string jtime_ = std::string(8, '\0') + "_";
+    std::string stamp_ = std::string(8, '\0') + "_"; // hh:mm:ss_ of the last text received
     std::string unsent_; // a record the line lost, sent first once it is back
     bool lost_ = false;
     bool running_ = true;

@@ -2,26 +2,28 @@
 
 #include "framing.h"
 #include "site.h"
+#include "status_line.h"
+#include "telescope_file.h"
 
 #include <cmath>
 #include <ctime>
-#include <filesystem>
 
 namespace qlink {
 
 void Publisher::log_position(std::string_view line) {
     std::string log = qor::site_path("/u/tarnu/qorlib/kerade.dat");
-    auto at = [&](std::size_t i) { return i < line.size() ? line[i] : '\0'; };
-    int hour = (at(0) - '0') * 10 + (at(1) - '0');
+    // The night's window runs from 17 h to "30 h", as the telescope computer counts past midnight.
+    auto seconds = qor::clock_seconds(line);
+    int hour = seconds ? *seconds / 3600 : -1;
     if (hour < 17 || hour > 30) {
         ontime = 0;
         return;
     }
     if (ontime == 0) {
-        std::error_code ec;
-        auto size = std::filesystem::file_size(log, ec);
-        if (!ec && size / 1000 > 300)
-            std::filesystem::rename(log, qor::site_path("/u/tarnu/qorlib/kerade.old"), ec);
+        auto info = sys_.stat(log);
+        if (info && info->size / 1000 > 300) {
+            sys_.rename_file(log, qor::site_path("/u/tarnu/qorlib/kerade.old"));
+        }
         // What "date >> kerade.dat" would add.
         std::time_t t = static_cast<std::time_t>(std::floor(sys_.now()));
         std::tm tm{};
@@ -31,7 +33,7 @@ void Publisher::log_position(std::string_view line) {
         sys_.append_file(log, buf);
     }
     ontime = 1;
-    sys_.append_file(log, position_line(line));
+    sys_.append_file(log, qor::position_log_line(line));
 }
 
 std::string Publisher::publish(std::string_view record, bool echo) {
@@ -63,7 +65,7 @@ std::string Publisher::getexpo(int now, int expt, float rect, bool& known) {
 
 void Publisher::write_status_file(std::string_view line, std::string_view phase) {
     sys_.replace_file(qor::site_path("/u/tarnu/status/telescope.txt"),
-                      telescope_text(line, expo.tems, expo.vv, phase));
+                      qor::telescope_file_text(line, expo.temperature, expo.queued, phase));
 }
 
 } // namespace qlink

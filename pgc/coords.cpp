@@ -1,6 +1,8 @@
 // Ecliptic coordinates and sexagesimal text.
 #include "coords.h"
 
+#include "sexagesimal.h"
+
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -14,12 +16,12 @@ float to_single(double v) {
     if (std::isnan(v)) return NAN;
     if (v > FLT_MAX) return INFINITY;
     if (v < -FLT_MAX) return -INFINITY;
-    return float(v);
+    return static_cast<float>(v);
 }
 
 // Obliquity of the ecliptic, about 23.44 degrees.
-constexpr double kSinEps = 0.3978;
-constexpr double kCosEps = 0.9175;
+constexpr double sin_eps = 0.3978;
+constexpr double cos_eps = 0.9175;
 
 } // namespace
 
@@ -31,13 +33,13 @@ void ad_lb(double al4, double de4, float* pl, float* pb) {
     const double deg = std::atan2(1.0, 1.0) / 45.0;
 
     const double x = std::cos(al) * std::cos(de);
-    const double y = std::sin(de) * kSinEps + std::sin(al) * std::cos(de) * kCosEps;
+    const double y = std::sin(de) * sin_eps + std::sin(al) * std::cos(de) * cos_eps;
     float l = to_single(std::atan2(y, x) / deg);
     if (l < 0) l += 360;
 
     // The rounded constants make sin^2 + cos^2 slightly above 1, so near the
     // ecliptic poles the sine can pass 1 by a hair.
-    double sb = std::sin(de) * kCosEps - std::sin(al) * std::cos(de) * kSinEps;
+    double sb = std::sin(de) * cos_eps - std::sin(al) * std::cos(de) * sin_eps;
     if (sb > 1) sb = 1;
     if (sb < -1) sb = -1;
     float b = to_single(std::asin(sb) / deg);
@@ -53,34 +55,19 @@ void toms(double aa, char* cc, int k) {
     const int widest = k == 2 ? 999 : 99;
 
     char text[32];
-    bool fits = std::isfinite(a) && a < float(widest + 1);
+    bool fits = std::isfinite(a) && a < static_cast<float>(widest + 1);
     if (fits) {
-        int d = int(a);
-        float mf = (a - float(d)) * 60.0f;
-        int m = int(mf);
-        float sf = (mf - float(m)) * 60.0f;
-        int s = int(sf);
-        int t = int((sf - float(s)) * 10.0f + 0.5f);
         // Without tenths on show, round to whole seconds.
-        if (k == 0) t += 5;
-        if (t > 9) {
-            ++s;
-            t = 0;
-        }
-        if (s == 60) {
-            ++m;
-            s = 0;
-        }
-        if (m == 60) {
-            ++d;
-            m = 0;
-        }
-        fits = d <= widest;
+        auto p = qor::sexagesimal_parts(a, k == 0 ? qor::Rounding::seconds_by_tenths
+                                                  : qor::Rounding::tenths);
+        fits = p.whole <= widest;
         if (fits) {
             if (k == 2)
-                std::snprintf(text, sizeof text, "%3d:%02d:%02d.%d", d, m, s, t);
+                std::snprintf(text, sizeof text, "%3d:%02d:%02d.%d", p.whole, p.minutes, p.seconds,
+                              p.tenths);
             else
-                std::snprintf(text, sizeof text, " %02d:%02d:%02d.%d", d, m, s, t);
+                std::snprintf(text, sizeof text, " %02d:%02d:%02d.%d", p.whole, p.minutes,
+                              p.seconds, p.tenths);
         }
     }
     if (!fits) std::strcpy(text, k == 2 ? "***:**:**.*" : " **:**:**.*");

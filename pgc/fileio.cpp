@@ -19,21 +19,21 @@ void error_message() {
 } // namespace
 
 extern "C" void tvcoordc_(const char* f1, const void* a) {
-    pgc::File f = pgc::open_file(pgc::fortran_name(f1, name_max, false), "r+b");
+    qor::File f = qor::open_file(pgc::fortran_name(f1, name_max, false), "r+b");
     if (!f) return error_message();
     std::fwrite(a, 1, 72 * 80, f.get());
 }
 
 extern "C" void tvread_(const char* f1, void* a, const int* len, const int* pos) {
     // Only read from the file, so a read-only file works too.
-    pgc::File f = pgc::open_file(pgc::fortran_name(f1, name_max, false), "rb");
+    qor::File f = qor::open_file(pgc::fortran_name(f1, name_max, false), "rb");
     if (!f || *len < 0 || *pos < 0) return error_message();
     if (std::fseek(f.get(), *pos, SEEK_SET) != 0) return;
     pgc::read_bytes(f.get(), a, static_cast<std::size_t>(*len));
 }
 
 extern "C" void tvwrite_(const char* f1, const void* a, const int* len, const int* pos) {
-    pgc::File f = pgc::open_file(pgc::fortran_name(f1, name_max, false), "r+b");
+    qor::File f = qor::open_file(pgc::fortran_name(f1, name_max, false), "r+b");
     if (!f || *len < 0 || *pos < 0) return error_message();
     if (std::fseek(f.get(), *pos, SEEK_SET) != 0) return;
     std::fwrite(a, 1, static_cast<std::size_t>(*len), f.get());
@@ -44,14 +44,14 @@ extern "C" void writefits_(const char* f1, const void* a, const int* len, const 
     const std::string name = pgc::fortran_name(f1, name_max, false);
     // Later pieces go only to a file the first piece created: appending to
     // a missing file would start a file without its header.
-    pgc::File f = pgc::open_file(name, *flag == 1 ? "wb" : "r+b");
+    qor::File f = qor::open_file(name, *flag == 1 ? "wb" : "r+b");
     if (!f) return error_message();
     if (*flag != 1 && std::fseek(f.get(), 0, SEEK_END) != 0) return error_message();
     std::fwrite(a, 1, static_cast<std::size_t>(*len), f.get());
 }
 
 extern "C" long file_size(const char* name) {
-    pgc::File f = pgc::open_file(name, "r");
+    qor::File f = qor::open_file(name, "r");
     if (!f) return 0;
     struct stat st {};
     // A directory opens for reading too, but has no size as a file.
@@ -66,7 +66,7 @@ extern "C" void filesize_(const char* name, int* flen) {
 
 extern "C" void writetail_(const void* cards) {
     const char* head = static_cast<const char*>(cards);
-    pgc::File f = pgc::open_file("pgplot.hp", "r+b");
+    qor::File f = qor::open_file("pgplot.hp", "r+b");
     if (!f || std::fseek(f.get(), 0, SEEK_END) != 0) return error_message();
     // The page ends with its eject sequence; anything shorter is no page.
     if (std::ftell(f.get()) < 5 || std::fseek(f.get(), -5, SEEK_END) != 0) return error_message();

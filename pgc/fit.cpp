@@ -7,10 +7,10 @@
 
 namespace {
 
-constexpr int kCols = PGC_SOLVE_COLS;
+constexpr int cols = PGC_SOLVE_COLS;
 
 float& at(float* a, int i, int j) {
-    return a[i * kCols + j];
+    return a[i * cols + j];
 }
 
 } // namespace
@@ -62,8 +62,8 @@ void solve(float* a, float* b, int n) {
 
 void parbol(const float* a, int n, float* xpeak, float* sigma) {
     if (!xpeak || !sigma) return;
-    float mat[kCols * kCols] = {};
-    float vec[kCols] = {};
+    float mat[cols * cols] = {};
+    float vec[cols] = {};
 
     // Sums in double: x^4 reaches 1e8 over a 101-point window.
     double sx = 0, sx2 = 0, sx3 = 0, sx4 = 0, sy = 0, sxy = 0, sx2y = 0;
@@ -78,14 +78,14 @@ void parbol(const float* a, int n, float* xpeak, float* sigma) {
         sxy += x * y;
         sx2y += x2 * y;
     }
-    at(mat, 1, 1) = float(a && n > 0 ? n : 0);
-    at(mat, 1, 2) = at(mat, 2, 1) = float(sx);
-    at(mat, 1, 3) = at(mat, 2, 2) = at(mat, 3, 1) = float(sx2);
-    at(mat, 2, 3) = at(mat, 3, 2) = float(sx3);
-    at(mat, 3, 3) = float(sx4);
-    vec[1] = float(sy);
-    vec[2] = float(sxy);
-    vec[3] = float(sx2y);
+    at(mat, 1, 1) = static_cast<float>(a && n > 0 ? n : 0);
+    at(mat, 1, 2) = at(mat, 2, 1) = static_cast<float>(sx);
+    at(mat, 1, 3) = at(mat, 2, 2) = at(mat, 3, 1) = static_cast<float>(sx2);
+    at(mat, 2, 3) = at(mat, 3, 2) = static_cast<float>(sx3);
+    at(mat, 3, 3) = static_cast<float>(sx4);
+    vec[1] = static_cast<float>(sy);
+    vec[2] = static_cast<float>(sxy);
+    vec[3] = static_cast<float>(sx2y);
     solve(mat, vec, 3);
 
     float c2 = vec[2], c3 = vec[3];
@@ -97,7 +97,7 @@ void parbol(const float* a, int n, float* xpeak, float* sigma) {
     float t = 2 * c3;
     *xpeak = -c2 / t;
     // An upward parabola gets a width too; callers bound it.
-    *sigma = float(std::sqrt(1.0 / std::fabs(double(t))));
+    *sigma = static_cast<float>(std::sqrt(1.0 / std::fabs(static_cast<double>(t))));
 }
 
 } // extern "C"

@@ -54,9 +54,9 @@ void to_host(short* p, std::size_t n) {
     }
 }
 
-Load open_frame(const std::string& path, Frame& f, File& file) {
+Load open_frame(const std::string& path, Frame& f, qor::File& file) {
     f = Frame{};
-    file = open_file(path, "rb");
+    file = qor::open_file(path, "rb");
     if (!file) {
         f.message = "cannot open " + path;
         return Load::cannot_open;
@@ -133,10 +133,57 @@ std::string rows_note(long got, long want) {
     return "frame ends after " + std::to_string(got) + " of " + std::to_string(want) + " rows";
 }
 
-} // namespace
+// A FITS header we can load: 16-bit pixels (or no BITPIX card) and a side
+// of 1..4096. Takes BZERO on the way, noting when it is missing.
+bool loadable_fits_head(const std::string& path, Frame& f) {
+    if (const int b = c_indexpos(f.head.data(), "BITPIX  "); b < head_cards) {
+        const auto bitpix = card_int(card(f.head, b), 20);
+        if (bitpix && *bitpix != 16) {
+            f.message = path + ": BITPIX " + std::to_string(*bitpix) + ", not 16-bit pixels";
+            return false;
+        }
+    }
+    const int side = std::min(f.n1, f.n2);
+    if (side < 1 || side > max_side) {
+        f.message = path + ": " + size_text(f.head, 3, "NAXIS1") + ", " +
+                    size_text(f.head, 4, "NAXIS2") + " is no frame of side 1..4096";
+        return false;
+    }
+    // The FITS default for a missing BZERO is 0.
+    if (const int z = c_indexpos(f.head.data(), "BZERO   "); z < head_cards) {
+        f.bzero = card_real(card(f.head, z), 20).value_or(0.0);
+    } else {
+        note(f, path + ": no BZERO card, 0 used");
+    }
+    return true;
+}
 
-namespace {
+// The held rows of a side x side image whose row r starts at pixel
+// r * stride behind byte data_at, into f.pix in host order. False when the
+// pixels cannot be reached at all.
+bool read_fits_pixels(std::FILE* file, Frame& f, long long data_at, long long stride,
+                      long long held) {
+    const long long n = f.side;
+    if (fseeko(file, static_cast<off_t>(data_at), SEEK_SET) != 0) return false;
+    if (stride == n) {
+        // A partial last row is kept as read; what the file lacks stays 0.
+        const std::size_t got = read_bytes(file, f.pix.data(), n * n * 2) / 2;
+        to_host(f.pix.data(), got);
+        return true;
+    }
+    // Rows longer than the side: the first side pixels of each.
+    for (long long r = 0; r < held; ++r) {
+        short* to = f.pix.data() + r * n;
+        if (fseeko(file, static_cast<off_t>(data_at + 2 * r * stride), SEEK_SET) != 0 ||
+            read_bytes(file, to, 2 * n) != static_cast<std::size_t>(2 * n))
+            break;
+        to_host(to, n);
+    }
+    return true;
+}
 
+// Blocks from this size on are mapped on their own, where huge pages can
+// back them.
 constexpr std::size_t huge_page = 2 << 20;
 
 } // namespace
@@ -163,7 +210,7 @@ int block_factor(int n) {
 }
 
 Load load_raw(const std::string& path, Frame& f, RowFn baseline) try {
-    File file;
+    qor::File file;
     if (Load r = open_frame(path, f, file); r != Load::ok) return r;
     f.coloff = card_value(f.head, 5);
     const int n1 = f.n1, n2 = f.n2;
@@ -206,27 +253,10 @@ Load load_raw(const std::string& path, Frame& f, RowFn baseline) try {
 }
 
 Load load_fits(const std::string& path, Frame& f, Rows rows) try {
-    File file;
+    qor::File file;
     if (Load r = open_frame(path, f, file); r != Load::ok) return r;
-    if (const int b = c_indexpos(f.head.data(), "BITPIX  "); b < head_cards) {
-        const auto bitpix = card_int(card(f.head, b), 20);
-        if (bitpix && *bitpix != 16) {
-            f.message = path + ": BITPIX " + std::to_string(*bitpix) + ", not 16-bit pixels";
-            return Load::bad_frame;
-        }
-    }
+    if (!loadable_fits_head(path, f)) return Load::bad_frame;
     const int side = std::min(f.n1, f.n2);
-    if (side < 1 || side > max_side) {
-        f.message = path + ": " + size_text(f.head, 3, "NAXIS1") + ", " +
-                    size_text(f.head, 4, "NAXIS2") + " is no frame of side 1..4096";
-        return Load::bad_frame;
-    }
-    // The FITS default for a missing BZERO is 0.
-    if (const int z = c_indexpos(f.head.data(), "BZERO   "); z < head_cards) {
-        f.bzero = card_real(card(f.head, z), 20).value_or(0.0);
-    } else {
-        note(f, path + ": no BZERO card, 0 used");
-    }
 
     // Everything below is sized by the side (at most 4096): a row length of
     // any size only moves where each row is read from.
@@ -241,23 +271,9 @@ Load load_fits(const std::string& path, Frame& f, Rows rows) try {
         return Load::bad_frame;
     }
     size_image(f, side);
-    if (fseeko(file.get(), static_cast<off_t>(data_at), SEEK_SET) != 0) {
+    if (!read_fits_pixels(file.get(), f, data_at, stride, held)) {
         f.message = path + ": cannot seek to the pixels";
         return Load::bad_frame;
-    }
-    if (stride == n) {
-        // A partial last row is kept as read; what the file lacks stays 0.
-        const std::size_t got = read_bytes(file.get(), f.pix.data(), n * n * 2) / 2;
-        to_host(f.pix.data(), got);
-    } else {
-        // Rows longer than the side: the first side pixels of each.
-        for (long long r = 0; r < held; ++r) {
-            short* to = f.pix.data() + r * n;
-            if (fseeko(file.get(), static_cast<off_t>(data_at + 2 * r * stride), SEEK_SET) != 0 ||
-                read_bytes(file.get(), to, 2 * n) != static_cast<std::size_t>(2 * n))
-                break;
-            to_host(to, n);
-        }
     }
     if (held < n) {
         f.missing_rows = static_cast<long>(n - held);

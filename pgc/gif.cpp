@@ -1,123 +1,172 @@
-// GIF87a writer for the grey previews.
+// GIF87a writer for the grey previews. The encoder's steps keep their
+// documented names (ClearTable, FillBlockBuf, SaveCode, and PrefixCode for
+// the string being grown); their state is passed to them.
 #include "gif.h"
+
+#include <array>
+#include <cstddef>
 
 namespace pgc {
 
-void GifEncoder::Put(const void* bytes, std::size_t n) {
-    const auto* p = static_cast<const std::uint8_t*>(bytes);
-    out.insert(out.end(), p, p + n);
-}
-
-void GifEncoder::ClearTable() {
-    Encode = 258;
-    RunBits = 9;
-    MaxCodeSize = 512;
-    EncodeTable.fill(0);
-}
-
-void GifEncoder::FillBlockBuf() {
-    TempCode |= static_cast<std::uint32_t>(Code) << ShiftBits;
-    ShiftBits += RunBits;
-    while (ShiftBits > 7) {
-        BlockBuf[++ByteCount] = static_cast<std::uint8_t>(TempCode);
-        if (ByteCount == 255) SaveCode();
-        TempCode >>= 8;
-        ShiftBits -= 8;
-    }
-}
-
-void GifEncoder::SaveCode() {
-    BlockBuf[0] = static_cast<std::uint8_t>(ByteCount);
-    Put(BlockBuf.data(), static_cast<std::size_t>(ByteCount) + 1);
-    ByteCount = 0;
-}
-
-void GifEncoder::Emit(int code) {
-    Code = code;
-    FillBlockBuf();
-}
-
 namespace {
+
+constexpr int table_size = 4999; // a prime: the probe visits every slot
+constexpr int clear_code = 256;
+constexpr int end_code = 257;
+constexpr int first_code = 258;  // the first string code
+constexpr int code_limit = 4096; // codes fit in 12 bits: the table is full
+
+// Codes on their way out: packed least significant bit first into data
+// sub-blocks of up to 255 bytes.
+struct Stream {
+    std::vector<std::uint8_t>& out;
+    std::array<std::uint8_t, 256> block{}; // [0] the sub-block's length
+    int count = 0;                         // data bytes in block
+    std::uint32_t bits = 0;                // not yet in block, least significant first
+    int pending = 0;                       // how many of them
+};
+
+// The string table: an open-addressing hash of (prefix code, suffix byte)
+// to the string's code.
+struct Table {
+    std::array<int, table_size> prefix{};
+    std::array<std::uint8_t, table_size> suffix{};
+    std::array<int, table_size> code{}; // 0: a free slot
+    int next = first_code;              // the next free code
+    int width = 9;                      // bits a code is sent with
+    int widen_at = 512;                 // 2 to the width
+};
+
+void put(std::vector<std::uint8_t>& out, const std::uint8_t* bytes, std::size_t n) {
+    out.insert(out.end(), bytes, bytes + n);
+}
 
 void put16(std::uint8_t* at, int v) {
     at[0] = static_cast<std::uint8_t>(v);
     at[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
+// Everything before the code stream.
+void put_head(std::vector<std::uint8_t>& out, int width, int height) {
+    // Screen: a global table of 256 colours, 8 bits each, unsorted.
+    std::uint8_t screen[13] = {'G', 'I', 'F', '8', '7', 'a', 0, 0, 0, 0, 0xF7, 0, 0};
+    put16(screen + 6, width);
+    put16(screen + 8, height);
+    put(out, screen, sizeof screen);
+    for (int i = 0; i < 256; ++i) {
+        const auto v = static_cast<std::uint8_t>(i);
+        const std::uint8_t grey[3] = {v, v, v};
+        put(out, grey, sizeof grey);
+    }
+    // Image at 0, 0, no local table, not interlaced; LZW minimum code size 8.
+    std::uint8_t image[11] = {',', 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 8};
+    put16(image + 5, width);
+    put16(image + 7, height);
+    put(out, image, sizeof image);
+}
+
+// Writes the current sub-block.
+void SaveCode(Stream& s) {
+    s.block[0] = static_cast<std::uint8_t>(s.count);
+    put(s.out, s.block.data(), static_cast<std::size_t>(s.count) + 1);
+    s.count = 0;
+}
+
+// Emits code at the given width.
+void FillBlockBuf(Stream& s, int code, int width) {
+    s.bits |= static_cast<std::uint32_t>(code) << s.pending;
+    s.pending += width;
+    while (s.pending > 7) {
+        s.block[++s.count] = static_cast<std::uint8_t>(s.bits);
+        if (s.count == 255) SaveCode(s);
+        s.bits >>= 8;
+        s.pending -= 8;
+    }
+}
+
+// Ends the code stream: the pending bits zero-filled to a byte. A stream
+// that ends on a byte boundary still gets a zero byte, as it always has:
+// the files' exact bytes are pinned.
+void flush(Stream& s) {
+    if (s.pending == 0 && s.count == 0) return;
+    s.block[++s.count] = static_cast<std::uint8_t>(s.bits);
+    SaveCode(s);
+}
+
+// Forgets every string; the prefixes and suffixes stay, as a free code
+// marks a free slot.
+void ClearTable(Table& t) {
+    t.next = first_code;
+    t.width = 9;
+    t.widen_at = 512;
+    t.code.fill(0);
+}
+
+// The slot that holds the string PrefixCode + suffix, or the free slot
+// where it belongs.
+int slot_of(const Table& t, int PrefixCode, int suffix) {
+    int slot = (suffix << 4) ^ PrefixCode;
+    const int step = slot == 0 ? 1 : table_size - slot;
+    while (t.code[slot] != 0 && (t.prefix[slot] != PrefixCode || t.suffix[slot] != suffix)) {
+        slot -= step;
+        if (slot < 0) slot += table_size;
+    }
+    return slot;
+}
+
+// Gives the string PrefixCode + suffix the next code, in its free slot.
+void learn(Table& t, int slot, int PrefixCode, int suffix) {
+    // The code that takes the table past the width was still sent at the
+    // old one; the decoder widens after it too.
+    if (t.next == t.widen_at) {
+        t.widen_at *= 2;
+        ++t.width;
+    }
+    t.prefix[slot] = PrefixCode;
+    t.suffix[slot] = static_cast<std::uint8_t>(suffix);
+    t.code[slot] = t.next++;
+}
+
+// One more pixel: the string grows while the table knows it; otherwise it
+// goes out, the table learns it with the pixel added, and the pixel starts
+// the next string. Returns the string now being grown.
+int add_pixel(Table& t, Stream& s, int PrefixCode, int pixel) {
+    const int slot = slot_of(t, PrefixCode, pixel);
+    if (t.code[slot] != 0) return t.code[slot];
+    FillBlockBuf(s, PrefixCode, t.width);
+    if (t.next == code_limit) {
+        // Table full: start afresh; the clear code still goes out at 12 bits.
+        FillBlockBuf(s, clear_code, t.width);
+        ClearTable(t);
+    } else {
+        learn(t, slot, PrefixCode, pixel);
+    }
+    return pixel;
+}
+
+// The code stream of count pixels, read from the last to the first: that
+// turns the image by 180 degrees, and strings run on across rows.
+void put_codes(Stream& s, const std::uint8_t* c256, long count) {
+    Table t;
+    ClearTable(t);
+    FillBlockBuf(s, clear_code, t.width);
+    const std::uint8_t* p = c256 + count;
+    int PrefixCode = *--p;
+    while (p != c256) PrefixCode = add_pixel(t, s, PrefixCode, *--p);
+    FillBlockBuf(s, PrefixCode, t.width);
+    FillBlockBuf(s, end_code, t.width);
+    flush(s);
+}
+
 } // namespace
 
 void jcomp(const std::uint8_t* c256, int m1, int m2, std::vector<std::uint8_t>& out) {
     if (m1 < 1 || m2 < 1 || m1 > 65535 || m2 > 65535) return; // no GIF has such a side
-    GifEncoder g(out);
-    g.Width = m1;
-    g.Height = m2;
-    // Screen: a global table of 256 colours, 8 bits each, unsorted.
-    std::uint8_t head1[13] = {'G', 'I', 'F', '8', '7', 'a', 0, 0, 0, 0, 0xF7, 0, 0};
-    put16(head1 + 6, g.Width);
-    put16(head1 + 8, g.Height);
-    // Image at 0, 0, no local table, not interlaced; LZW minimum code size 8.
-    std::uint8_t head2[10] = {0, 0, 0, 0, 0, 0, 0, 0, 0x00, 8};
-    put16(head2 + 4, g.Width);
-    put16(head2 + 6, g.Height);
-    g.Put(head1, sizeof head1);
-    for (int i = 0; i < 256; ++i) {
-        const std::uint8_t grey[3] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i),
-                                      static_cast<std::uint8_t>(i)};
-        g.Put(grey, 3);
-    }
-    g.Put(",", 1);
-    g.Put(head2, sizeof head2);
-
-    g.ClearTable();
-    g.Emit(GifEncoder::ClearCode);
-    std::vector<std::uint8_t> ByteBuf(static_cast<std::size_t>(g.Width));
-    for (g.Rows = 0; g.Rows < g.Height; ++g.Rows) {
-        // GIF row r is image row Height - 1 - r, read from its last column.
-        const std::uint8_t* row = c256 + static_cast<long>(g.Height - 1 - g.Rows) * g.Width;
-        for (int i = 0; i < g.Width; ++i) ByteBuf[i] = row[g.Width - 1 - i];
-        g.Dots = 0;
-        if (g.Rows == 0) g.PrefixCode = ByteBuf[g.Dots++];
-        for (; g.Dots < g.Width; ++g.Dots) {
-            g.SuffixCode = ByteBuf[g.Dots];
-            g.RandomIndex = (g.SuffixCode << 4) ^ g.PrefixCode;
-            g.Val = g.RandomIndex == 0 ? 1 : GifEncoder::TableSize - g.RandomIndex;
-            while (g.EncodeTable[g.RandomIndex] != 0 &&
-                   (g.PrefixTable[g.RandomIndex] != g.PrefixCode ||
-                    g.SuffixTable[g.RandomIndex] != g.SuffixCode)) {
-                g.RandomIndex -= g.Val;
-                if (g.RandomIndex < 0) g.RandomIndex += GifEncoder::TableSize;
-            }
-            if (g.EncodeTable[g.RandomIndex] != 0) {
-                g.PrefixCode = g.EncodeTable[g.RandomIndex];
-                continue;
-            }
-            g.Emit(g.PrefixCode);
-            if (g.Encode == 4096) {
-                // Table full: start afresh; the clear code still goes out at 12 bits.
-                g.Emit(GifEncoder::ClearCode);
-                g.ClearTable();
-            } else {
-                // The code that takes the table past the width is still sent
-                // at the old one; the decoder widens after it too.
-                if (g.Encode == g.MaxCodeSize) {
-                    g.MaxCodeSize *= 2;
-                    ++g.RunBits;
-                }
-                g.PrefixTable[g.RandomIndex] = g.PrefixCode;
-                g.SuffixTable[g.RandomIndex] = static_cast<std::uint8_t>(g.SuffixCode);
-                g.EncodeTable[g.RandomIndex] = g.Encode++;
-            }
-            g.PrefixCode = g.SuffixCode;
-        }
-    }
-    g.Emit(g.PrefixCode);
-    g.Emit(GifEncoder::EndCode);
-    if (g.ShiftBits > 0 || g.ByteCount > 0) {
-        g.BlockBuf[++g.ByteCount] = static_cast<std::uint8_t>(g.TempCode);
-        g.SaveCode();
-    }
+    put_head(out, m1, m2);
+    Stream s{out};
+    put_codes(s, c256, static_cast<long>(m1) * m2);
     const std::uint8_t trailer[2] = {0x00, ';'};
-    g.Put(trailer, 2);
+    put(out, trailer, sizeof trailer);
 }
 
 } // namespace pgc

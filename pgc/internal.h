@@ -1,23 +1,14 @@
 // Helpers shared by the library's sources; not part of its interface.
 #pragma once
 
+#include "handle.h"
+
 #include <cstddef>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 
 namespace pgc {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-inline File open_file(const std::string& name, const char* mode) {
-    if (name.empty()) return nullptr;
-    return File(std::fopen(name.c_str(), mode));
-}
 
 // A file name handed over from Fortran or C: it ends at the first NUL, blank
 // or control character (and, when top_bit_ends, at a byte with its top bit

@@ -18,8 +18,8 @@ constexpr int block_bytes = 2880;
 constexpr int win = 101; // window side of readcc_, readc_, readd_
 constexpr long max_pixels = 4096L * 4096L;
 
-pgc::File open_reader(const char* f1) {
-    pgc::File f = pgc::open_file(pgc::fortran_name(f1, 60, true), "rb");
+qor::File open_reader(const char* f1) {
+    qor::File f = qor::open_file(pgc::fortran_name(f1, 60, true), "rb");
     if (!f) std::fputs("open error\n", stdout);
     return f;
 }
@@ -93,7 +93,7 @@ extern "C" void readfits_(const char* f1, void* out, int* n1, int* n2) {
     char* a = static_cast<char*>(out);
     *n1 = 0;
     *n2 = 0;
-    pgc::File f = open_reader(f1);
+    qor::File f = open_reader(f1);
     if (!f) return;
     char block[block_bytes];
     read_block(f.get(), block);
@@ -125,7 +125,7 @@ extern "C" void readfits_(const char* f1, void* out, int* n1, int* n2) {
 }
 
 extern "C" void readcn_(const char* f1, float* a, const int* ix, const int* iy, const int* n) {
-    pgc::File f = open_reader(f1);
+    qor::File f = open_reader(f1);
     if (!f) return;
     const int blocks = skip_header(f.get(), 5);
     if (blocks == 0 || *n < 1 || *n > 2048) return;
@@ -146,7 +146,7 @@ extern "C" void readcn_(const char* f1, float* a, const int* ix, const int* iy, 
 
 extern "C" void readcc_(const char* f1, void* window, const int* ix, const int* iy) {
     float* map = static_cast<float*>(window);
-    pgc::File f = open_reader(f1);
+    qor::File f = open_reader(f1);
     if (!f) return;
     const int blocks = skip_header(f.get(), 5);
     if (blocks == 0) return;
@@ -164,7 +164,7 @@ extern "C" void readcc_(const char* f1, void* window, const int* ix, const int* 
 
 extern "C" void readc_(const char* f1, void* window, const int* ix, const int* iy) {
     short* map = static_cast<short*>(window);
-    pgc::File f = open_reader(f1);
+    qor::File f = open_reader(f1);
     if (!f) return;
     const int blocks = skip_header(f.get(), 5);
     if (blocks == 0) return;
@@ -187,7 +187,7 @@ extern "C" void readc_(const char* f1, void* window, const int* ix, const int* i
 extern "C" void readd_(const char* f1, void* window, const int* ix, const int* iy, const int* nx,
                        const int* ny) {
     short* map = static_cast<short*>(window);
-    pgc::File f = open_reader(f1);
+    qor::File f = open_reader(f1);
     if (!f) return;
     std::fill_n(map, win * win, static_cast<short>(32767));
     short row[win];
@@ -196,7 +196,7 @@ extern "C" void readd_(const char* f1, void* window, const int* ix, const int* i
         if (r < 0 || r >= static_cast<long long>(*ny) - 1) continue;
         const long long pos = (r - 1) * *nx + first_column(*ix) + 4320;
         const std::size_t got = read_items(f.get(), pos, row, 2, win);
-        swap2(reinterpret_cast<char*>(row), static_cast<int>(2 * got));
+        swap2(row, static_cast<int>(2 * got));
         for (std::size_t j = 0; j < got; ++j)
             map[(100 - t) * win + j] = row[j] < 0 ? 0 : (row[j] > 32766 ? 32766 : row[j]);
     }

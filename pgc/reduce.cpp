@@ -72,16 +72,18 @@ void shrink2(const short* src, int side, int mm, int divisor, short* dst) {
     // column sums of each block added up. One pass, in storage order.
     const int cols = std::min(side, preview_side * mm);
     std::vector<int> sums(static_cast<std::size_t>(cols));
-    for (int R = 0; R < preview_side; ++R) {
+    for (int block_row = 0; block_row < preview_side; ++block_row) {
         std::fill(sums.begin(), sums.end(), 0);
-        for (long y = static_cast<long>(R) * mm; y < std::min<long>((R + 1L) * mm, side); ++y) {
+        for (long y = static_cast<long>(block_row) * mm;
+             y < std::min<long>((block_row + 1L) * mm, side); ++y) {
             const short* row = src + y * side;
             for (int x = 0; x < cols; ++x) sums[x] += row[x];
         }
-        for (int C = 0; C < preview_side; ++C) {
+        for (int block_col = 0; block_col < preview_side; ++block_col) {
             int sum = 0;
-            for (int x = C * mm; x < std::min((C + 1) * mm, cols); ++x) sum += sums[x];
-            dst[R * preview_side + C] = static_cast<short>(sum / divisor);
+            for (int x = block_col * mm; x < std::min((block_col + 1) * mm, cols); ++x)
+                sum += sums[x];
+            dst[block_row * preview_side + block_col] = static_cast<short>(sum / divisor);
         }
     }
 }

@@ -1,7 +1,7 @@
 // Date and user stamps and the progress dot.
+#include "clock.h"
 #include "header_utils.h"
 
-#include <clock.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -9,10 +9,13 @@
 
 namespace {
 
-constexpr float C0 = 0.4829629f;
-constexpr float C1 = 0.8365163f;
-constexpr float C2 = 0.22414386f;
-constexpr float C3 = -0.12940952f;
+// The four Daubechies coefficients, (1 + sqrt 3) / (4 sqrt 2), (3 + sqrt 3) /
+// (4 sqrt 2), (3 - sqrt 3) / (4 sqrt 2) and (1 - sqrt 3) / (4 sqrt 2), in
+// single precision like the arrays they filter.
+constexpr float c0 = 0.4829629f;
+constexpr float c1 = 0.8365163f;
+constexpr float c2 = 0.22414386f;
+constexpr float c3 = -0.12940952f;
 
 // One filter level on a[0..n-1] (n even, >= 4) through the work buffer w.
 void filter(float* a, int n, int isign, float* w) {
@@ -20,18 +23,18 @@ void filter(float* a, int n, int isign, float* w) {
     if (isign >= 0) {
         int i = 0;
         for (int j = 0; j < n - 3; j += 2, ++i) {
-            w[i] = C0 * a[j] + C1 * a[j + 1] + C2 * a[j + 2] + C3 * a[j + 3];
-            w[i + nh] = C3 * a[j] - C2 * a[j + 1] + C1 * a[j + 2] - C0 * a[j + 3];
+            w[i] = c0 * a[j] + c1 * a[j + 1] + c2 * a[j + 2] + c3 * a[j + 3];
+            w[i + nh] = c3 * a[j] - c2 * a[j + 1] + c1 * a[j + 2] - c0 * a[j + 3];
         }
         // Periodic: the last pair reaches round to the start.
-        w[i] = C0 * a[n - 2] + C1 * a[n - 1] + C2 * a[0] + C3 * a[1];
-        w[i + nh] = C3 * a[n - 2] - C2 * a[n - 1] + C1 * a[0] - C0 * a[1];
+        w[i] = c0 * a[n - 2] + c1 * a[n - 1] + c2 * a[0] + c3 * a[1];
+        w[i + nh] = c3 * a[n - 2] - c2 * a[n - 1] + c1 * a[0] - c0 * a[1];
     } else {
-        w[0] = C2 * a[nh - 1] + C1 * a[n - 1] + C0 * a[0] + C3 * a[nh];
-        w[1] = C3 * a[nh - 1] - C0 * a[n - 1] + C1 * a[0] - C2 * a[nh];
+        w[0] = c2 * a[nh - 1] + c1 * a[n - 1] + c0 * a[0] + c3 * a[nh];
+        w[1] = c3 * a[nh - 1] - c0 * a[n - 1] + c1 * a[0] - c2 * a[nh];
         for (int i = 0, j = 2; i < nh - 1; ++i, j += 2) {
-            w[j] = C2 * a[i] + C1 * a[i + nh] + C0 * a[i + 1] + C3 * a[i + nh + 1];
-            w[j + 1] = C3 * a[i] - C0 * a[i + nh] + C1 * a[i + 1] - C2 * a[i + nh + 1];
+            w[j] = c2 * a[i] + c1 * a[i + nh] + c0 * a[i + 1] + c3 * a[i + nh + 1];
+            w[j + 1] = c3 * a[i] - c0 * a[i + nh] + c1 * a[i + 1] - c2 * a[i + nh + 1];
         }
     }
     std::copy(w, w + n, a);
@@ -78,7 +81,7 @@ void wtn_(float* a, const int* n1, const int* n2, const int* isign) {
         std::fputs(" Bad array size for WTN\n", stdout);
         return;
     }
-    const std::size_t d1 = std::size_t(*n1), d2 = std::size_t(*n2);
+    const std::size_t d1 = static_cast<std::size_t>(*n1), d2 = static_cast<std::size_t>(*n2);
     // Buffers for both dimensions first, so that a shortage of memory never
     // leaves the array half transformed.
     const std::size_t longest = std::max(d1, d2);

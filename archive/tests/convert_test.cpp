@@ -2,7 +2,6 @@
 
 #include "files.h"
 #include "sample.h"
-#include "scratch.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -19,15 +18,13 @@ using qarch::test::record_of;
 
 class Convert : public ::testing::Test {
   protected:
-    qor::test::Scratch scratch{"qorarchive"};
-    std::string data = scratch.path("data");
-    test::FakeHost host;
+    std::string data = "/data";
+    qor::test::FakeSystem host; // files in memory
 
     // The camera stamps local time: a zone three hours west of UTC shows
     // whether it is read as such.
     std::string old_tz = std::getenv("TZ") ? std::getenv("TZ") : "";
     void SetUp() override {
-        std::filesystem::create_directory(data);
         setenv("TZ", "WEST+3", 1);
         tzset();
     }
@@ -42,11 +39,10 @@ class Convert : public ::testing::Test {
     std::string raw(long n) const { return data + "/d" + std::to_string(n) + ".ccd"; }
     std::string fits(long n) const { return data + "/fits/d" + std::to_string(n) + ".fits"; }
     std::string record(long n) const { return data + "/d" + std::to_string(n) + ".json"; }
-    void put(const std::string& path, const std::string& bytes) const {
-        ASSERT_TRUE(qor::replace_file(path, bytes));
-    }
+    void put(const std::string& path, const std::string& bytes) { host.put(path, bytes); }
     Outcome convert(long n) { return convert_frame(host, raw(n), Options{}); }
-    std::string copy_of(long n) const { return qor::read_file(fits(n)).value_or(""); }
+    std::string copy_of(long n) const { return host.files.count(fits(n)) ? host.file(fits(n)) : ""; }
+    bool exists(const std::string& path) const { return host.files.count(path) > 0; }
 };
 
 TEST_F(Convert, AFrameWithoutAUsableRecordStillConvertsAndSaysWhy) {
@@ -88,22 +84,22 @@ TEST_F(Convert, AFrameBeingWrittenIsNotConvertedUntilWholeAndNeverChanged) {
         Outcome o = convert(1);
         EXPECT_EQ(o.result, Result::being_written) << cut;
         EXPECT_NE(o.messages.at(0).find("being written"), std::string::npos) << o.messages[0];
-        EXPECT_FALSE(std::filesystem::exists(fits(1))) << cut;
+        EXPECT_FALSE(exists(fits(1))) << cut;
     }
 
     // Whole in size, but still being written while we watch it.
     put(raw(1), frame);
-    host.t = qarch::real::stat(raw(1))->mtime; // just written
-    host.on_sleep = [&] { qor::append_file(raw(1), "x"); };
+    host.t = host.modified[raw(1)]; // just written
+    host.on_sleep = [&] { put(raw(1), host.file(raw(1)) + "x"); };
     Outcome o = convert(1);
     EXPECT_EQ(o.result, Result::being_written);
     EXPECT_NE(o.messages.at(0).find("still changing"), std::string::npos) << o.messages[0];
-    EXPECT_FALSE(std::filesystem::exists(fits(1)));
+    EXPECT_FALSE(exists(fits(1)));
 
     host.on_sleep = nullptr;
     put(raw(1), frame);
     EXPECT_EQ(convert(1).result, Result::converted);
-    EXPECT_EQ(qor::read_file(raw(1)), frame);
+    EXPECT_EQ(host.file(raw(1)), frame);
 }
 
 TEST_F(Convert, ACopyMadeWithTheRecordIsNotReplacedByAWorseOne) {
@@ -112,7 +108,7 @@ TEST_F(Convert, ACopyMadeWithTheRecordIsNotReplacedByAWorseOne) {
     ASSERT_EQ(convert(1).result, Result::converted);
     const std::string best = copy_of(1);
 
-    std::filesystem::remove(record(1));
+    host.files.erase(record(1));
     Outcome o = convert(1);
     EXPECT_EQ(o.result, Result::kept);
     EXPECT_NE(o.messages.at(0).find("kept"), std::string::npos);
@@ -130,7 +126,7 @@ TEST_F(Convert, ACopyMadeWithTheRecordIsNotReplacedByAWorseOne) {
     put(record(1), qor::to_json(record_of(1, night)));
     ASSERT_EQ(convert(1).result, Result::converted);
     put(raw(1), raw_frame(1, night + 3600));
-    std::filesystem::remove(record(1));
+    host.files.erase(record(1));
     EXPECT_EQ(convert(1).result, Result::converted);
     EXPECT_FALSE(existing_copy(host, fits(1))->with_record);
 }
@@ -159,7 +155,7 @@ TEST_F(Convert, NightfitsCopiesWhatIsMissingAndIndexesEveryFrame) {
     EXPECT_NE(host.out.find("3 frames: 2 converted, 0 up to date, 0 kept, 1 being written"),
               std::string::npos)
         << host.out;
-    auto rows = rows_of(qor::read_file(data + "/fits/index.csv").value_or(""));
+    auto rows = rows_of(host.file(data + "/fits/index.csv"));
     ASSERT_EQ(rows.size(), 4u);
     ASSERT_EQ(rows[0].size(), 14u);
     EXPECT_EQ(rows[0][11], "offset_arcsec");
@@ -178,15 +174,14 @@ TEST_F(Convert, NightfitsCopiesWhatIsMissingAndIndexesEveryFrame) {
 
     // A second pass leaves the copies as they are, unless a record came
     // after the copy was made.
-    auto before = qarch::real::stat(fits(1));
+    auto before = host.stat(fits(1));
     host.out.clear();
     EXPECT_EQ(nightfits(host, {"nightfits", data}), 0);
     EXPECT_NE(host.out.find("0 converted, 2 up to date"), std::string::npos) << host.out;
-    EXPECT_EQ(qarch::real::stat(fits(1)), before);
+    EXPECT_EQ(host.stat(fits(1)), before);
     put(record(2), qor::to_json(record_of(2, night + 60)));
     put(record(1), qor::to_json(record_of(1, night)));
-    std::filesystem::last_write_time(record(1), std::filesystem::last_write_time(fits(1)) +
-                                                    std::chrono::seconds(10));
+    host.modified[record(1)] = host.modified[fits(1)] + 10;
     host.out.clear();
     EXPECT_EQ(nightfits(host, {"nightfits", data}), 0);
     EXPECT_NE(host.out.find("2 converted, 0 up to date"), std::string::npos) << host.out;
@@ -202,18 +197,18 @@ TEST_F(Convert, Ccd2fitsWaitsForTheFrameThenIndexes) {
     };
     EXPECT_EQ(ccd2fits(host, {"ccd2fits", raw(1), "--wait", "30"}), 0) << host.out;
     EXPECT_TRUE(existing_copy(host, fits(1))->whole);
-    EXPECT_EQ(rows_of(qor::read_file(data + "/fits/index.csv").value_or("")).size(), 2u);
+    EXPECT_EQ(rows_of(host.file(data + "/fits/index.csv")).size(), 2u);
 
     // Given up after the wait, with the reason.
     put(raw(2), frame.substr(0, 6000));
     host.out.clear();
     EXPECT_EQ(ccd2fits(host, {"ccd2fits", raw(2), "--wait", "3"}), 1);
     EXPECT_NE(host.out.find("d2.ccd: being written: 6000 of "), std::string::npos) << host.out;
-    EXPECT_FALSE(std::filesystem::exists(fits(2)));
+    EXPECT_FALSE(exists(fits(2)));
 
     // A copy that cannot be written is said, and fails.
     put(raw(2), frame);
-    host.failing_writes.insert(fits(2));
+    host.fail("write", fits(2), qor::test::Fault::no_space);
     host.out.clear();
     EXPECT_EQ(ccd2fits(host, {"ccd2fits", raw(2)}), 1);
     EXPECT_NE(host.out.find("d2.ccd: cannot write " + fits(2)), std::string::npos) << host.out;

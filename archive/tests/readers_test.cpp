@@ -45,7 +45,7 @@ TEST(Readers, AcceptEveryCopyWithExactPixelsAndTheRecordsKeywords) {
     qor::test::Scratch scratch("qorarchive");
     const std::string data = scratch.path("data");
     std::filesystem::create_directory(data);
-    test::FakeHost host;
+    test::DiskHost host;
     auto raw = [&](long n) { return data + "/d" + std::to_string(n) + ".ccd"; };
     auto record = [&](long n) { return data + "/d" + std::to_string(n) + ".json"; };
     auto fits = [&](long n) { return data + "/fits/d" + std::to_string(n) + ".fits"; };

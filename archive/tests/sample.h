@@ -3,11 +3,11 @@
 // its position worked out from a batch line by the driver's own routines.
 #pragma once
 
-#include "coords.h"
+#include "precession.h"
 #include "fake_system.h"
 #include "frame.h"
 #include "frame_record.h"
-#include "host.h"
+#include "system.h"
 #include "line.h"
 
 #include <cstdio>
@@ -16,15 +16,15 @@
 
 namespace qarch::test {
 
-// Files are real (in a scratch folder); the clock, console and programs are
-// the fake's.
-struct FakeHost : qor::test::FakeSystemOf<Host> {
-    std::optional<FileInfo> stat(const std::string& p) override { return real::stat(p); }
-    std::optional<std::string> read_head(const std::string& p, std::size_t n) override {
-        return real::read_head(p, n);
-    }
-    std::vector<std::string> list_dir(const std::string& d) override { return real::list_dir(d); }
-    bool make_dir(const std::string& d) override { return real::make_dir(d); }
+// Real files, for the independent readers; a clock that moves only when
+// the program sleeps, and the console kept.
+struct DiskHost : qor::RealSystem {
+    double t = 0;
+    std::string out;
+    double now() override { return t; }
+    double monotonic() override { return t; }
+    void sleep(double s) override { t += s; }
+    void print(std::string_view s) override { out += s; }
 };
 
 inline const char* batch_line = "A001 V 10 3 05:35:17.3 -05:23:28 2000 0 0 512 512 1 f M42";
@@ -53,7 +53,7 @@ inline std::string raw_frame(long obsnum, double t, int side = 512) {
 // The record of frame q of the batch line; the telescope reported the
 // position of date it was sent to, moved north by north_arcsec.
 inline qor::FrameRecord record_of(long obsnum, double t, int q = 0, double north_arcsec = 0) {
-    qobs::Pointing p = qobs::getradec(batch_line, q, epoch_of_date);
+    qobs::Pointing p = qobs::getradec(*qor::parse_batch_line(batch_line).line, q, epoch_of_date);
     qor::FrameRecord r;
     r.frame = "d" + std::to_string(obsnum) + ".ccd";
     r.obsnum = obsnum;

@@ -2,13 +2,12 @@
 // when the driver sleeps, with the daemon's side of the mailbox and the
 // camera played between its sleeps.
 #include "clock.h"
-#include "coords.h"
+#include "precession.h"
+#include "status_line.h"
 #include "driver.h"
 #include "fake_system.h"
-#include "files.h"
 #include "frame_record.h"
 #include "text.h"
-#include "scratch.h"
 #include "site.h"
 
 #include <algorithm>
@@ -23,14 +22,17 @@ namespace {
 
 // A status line: telescope clock, position, slew counter and filter in the beam.
 std::string status(const std::string& clock, const char* slew = "00", const char* filter = "0003") {
-    return clock + ".3" + clock + ".405:35:17.3-05:23:28.01:01:24.5TR" + slew + "OK" + filter +
-           "+003.9C";
+    return qor::status_line_text({clock + ".3", clock + ".4", "05:35:17.3", "-05:23:28.0",
+                                  "1:01:24.5", std::string("TR") + slew + "OK" + filter, "+003.9C"});
 }
 
 // The status line with the telescope at a position of the equinox of date.
-std::string at(std::string line, float ra, float dec) {
+std::string at(const std::string& line, float ra, float dec) {
+    qor::StatusFields f = qor::split_status_line(line);
     std::string d = toms1(dec, 0);
-    return line.replace(20, 10, toms1(ra, 1)).replace(30, 9, d[0] == '-' ? d : "+" + d);
+    f.ra = toms1(ra, 1);
+    f.dec = (d[0] == '-' ? d : "+" + d) + f.dec.substr(9);
+    return qor::status_line_text(f);
 }
 
 double day(int h, int m, int s) {
@@ -40,10 +42,10 @@ double day(int h, int m, int s) {
 }
 
 const std::string m42 = "A001 R 0.5 2 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M42\n";
+const BatchLine m42_line = *qor::parse_batch_line(m42).line;
 
 struct DriverTest : ::testing::Test {
-    qor::test::Scratch dir{"qobs"};
-    qor::test::FakeSystem sys;
+    qor::test::FakeSystem sys; // its files are in memory, at the site's real paths
     std::vector<std::string> taken; // commands the daemon took, in order
     bool daemon = true;
     // The telescope computer's answer to a command, after the time stamp.
@@ -53,12 +55,9 @@ struct DriverTest : ::testing::Test {
     double frame_due = -1;
 
     void SetUp() override {
-        setenv("QOR_ROOT", dir.dir().c_str(), 1);
+        unsetenv("QOR_ROOT");
         setenv("TZ", "UTC0", 1);
         tzset();
-        for (auto d : {"/u/tarnu/mokel", "/u/tarnu/status", "/u/tarnu/qorlib", "/data"}) {
-            std::filesystem::create_directories(qor::site_path(d));
-        }
         write("/u/tarnu/RUN_NUMBER", "");
         write("/u/tarnu/FILTER", "U 1\nB 2\nV 3\nR 4\nx 0\n");
         write("/u/tarnu/obs1382.txt", "Ada and Charles\n");
@@ -80,14 +79,8 @@ struct DriverTest : ::testing::Test {
         };
         sys.on_sleep = [this] { play(); };
     }
-    void TearDown() override { unsetenv("QOR_ROOT"); }
-
-    void write(const std::string& path, const std::string& text) {
-        qor::replace_file(qor::site_path(path), text);
-    }
-    std::string file(const std::string& path) {
-        return qor::read_file(qor::site_path(path)).value_or("<absent>");
-    }
+    void write(const std::string& path, const std::string& text) { sys.files[path] = text; }
+    std::string file(const std::string& path) { return sys.file(path); }
 
     std::string clock() {
         return qor::clock_text(static_cast<std::time_t>(sys.now()));
@@ -100,7 +93,11 @@ struct DriverTest : ::testing::Test {
         // A driver that would wait for ever fails the test instead.
         if (sys.t > day(21, 5, 0) + 86400) throw std::runtime_error("the driver waits for ever");
         std::string& v1 = sys.db["qor.v1"];
-        if (daemon && v1.size() > 8) v1.replace(0, 8, clock());
+        if (daemon && v1.size() > 8) {
+            qor::StatusFields f = qor::split_status_line(v1);
+            f.clock = clock() + f.clock.substr(8);
+            v1 = qor::status_line_text(f);
+        }
         std::string& ss = sys.db["qor.ss"];
         if (daemon && ss.size() == 2 && ss[0] != ss[1]) {
             char n = qor::successor(ss[1]);
@@ -120,15 +117,15 @@ struct DriverTest : ::testing::Test {
         }
     }
 
-    std::string batch_path() { return dir.path("night.batch"); }
+    std::string batch_path() { return "/u/tarnu/night.batch"; }
     int run(const std::string& batch, std::deque<std::string> input = {},
             const Build& build = qorobs_build) {
-        if (!batch.empty()) qor::replace_file(batch_path(), batch);
+        if (!batch.empty()) write(batch_path(), batch);
         sys.input = std::move(input);
         Driver d(build, sys);
         return d.main({build.name, batch_path()});
     }
-    std::string batch() { return qor::read_file(batch_path()).value_or("<absent>"); }
+    std::string batch() { return file(batch_path()); }
     long count(const std::string& text) {
         long n = 0;
         for (auto p = sys.out.find(text); p != std::string::npos; p = sys.out.find(text, p + 1))
@@ -143,7 +140,7 @@ TEST_F(DriverTest, WorksEveryPendingLineMarksItAndWorksNothingTwice) {
     std::string comment = "##  comment\n";
     std::string c_line = "C002 V 1 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 s M1   \n";
     // The telescope 7" from the line's position: a move for line A, none for line C.
-    Pointing p = getradec(m42, 0, epoch_of_date("Tue Dec  8 21:05:00 2026\n"));
+    Pointing p = getradec(*qor::parse_batch_line(m42).line, 0, epoch_of_date("Tue Dec  8 21:05:00 2026\n"));
     sys.db["qor.v1"] = at(status("21:05:07"), p.a_ra, p.a_dec - 7.f / 3600);
     EXPECT_EQ(run(comment + m42 + c_line, {"1"}), 0);
     EXPECT_EQ(taken, (std::vector<std::string>{"filt_R", "move_05:35:17.3_-05:23:28",
@@ -260,9 +257,9 @@ TEST_F(DriverTest, StartUpChecks) {
     EXPECT_EQ(count("ERROR: please close qor2pc !\n\n"), 1);
     sys.programs.erase("ps");
 
-    std::filesystem::remove(qor::site_path("/u/tarnu/obs1382.txt"));
-    std::filesystem::remove(qor::site_path("/u/tarnu/qorlib/obs.log"));
-    qor::append_file(qor::site_path("/u/tarnu/FILTER"), "Z 9"); // no final line end
+    sys.files.erase("/u/tarnu/obs1382.txt");
+    sys.files.erase("/u/tarnu/qorlib/obs.log");
+    sys.files["/u/tarnu/FILTER"] += "Z 9"; // no final line end
     sys.out.clear();
     run("A001 Z 0.5 1 1 1 2000 0 0 1 1 1 f X\n", {"Grace Hopper"});
     EXPECT_EQ(count("input observers: "), 1);
@@ -277,7 +274,7 @@ TEST_F(DriverTest, StartUpChecks) {
 
     for (auto [missing, text] :
          {std::pair{"/u/tarnu/FILTER", "FILTER"}, {"/u/tarnu/RUN_NUMBER", "RUN_NUMBER"}}) {
-        std::filesystem::remove(qor::site_path(missing));
+        sys.files.erase(missing);
         sys.out.clear();
         EXPECT_EQ(run(m42), 0);
         EXPECT_EQ(count(std::string("\n\tERROR: cannot found file: ") + text + "\n\n"), 1);
@@ -296,7 +293,7 @@ TEST_F(DriverTest, ExposureCycle) {
     };
     Driver d(qorobs_build, sys);
     d.nsc = 64, d.nsr = 32;
-    EXPECT_FALSE(d.exposure(m42));
+    EXPECT_FALSE(d.exposure(m42_line));
     EXPECT_EQ(file("/u/tarnu/mokel/exp.dat"),
               "17\nTR00OK0003\nA001\n05:35:17.3\n-05:23:28.\nM42\n64 32");
     EXPECT_EQ(count("fff failed (1), trying again\n"), 2);
@@ -322,7 +319,7 @@ TEST_F(DriverTest, AnObservationNumberThatDoesNotComeIsWaitedFor) {
         if (sys.t >= back && sys.db["variables.obsnum"].empty()) sys.db["variables.obsnum"] = "17";
         play();
     };
-    EXPECT_FALSE(d.exposure(m42));
+    EXPECT_FALSE(d.exposure(m42_line));
     EXPECT_EQ(count("no observation number from varshow variables obsnum (nothing): trying again "
                     "every 2 s\n"),
               1);
@@ -332,7 +329,7 @@ TEST_F(DriverTest, AnObservationNumberThatDoesNotComeIsWaitedFor) {
     back = 1e12;
     sys.db["variables.obsnum"] = "";
     sys.input = {"q"};
-    auto stop = d.exposure(m42);
+    auto stop = d.exposure(m42_line);
     ASSERT_TRUE(stop);
     EXPECT_EQ(count("what can I do"), 1);
     EXPECT_EQ(count("still no observation number (30 s)\n"), 1);
@@ -442,7 +439,9 @@ struct Builds : DriverTest, ::testing::WithParamInterface<BuildCase> {};
 
 TEST_P(Builds, EachDifferenceAsItsRowSays) {
     const BuildCase& c = GetParam();
-    sys.db["qor.v1"] = status("21:05:07").replace(20, 10, "12:00:00.0");
+    qor::StatusFields far = qor::split_status_line(status("21:05:07"));
+    far.ra = "12:00:00.0";
+    sys.db["qor.v1"] = qor::status_line_text(far);
     run("A001 R 0.5 3 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M42\n", {}, *c.build);
     long filters = std::count(taken.begin(), taken.end(), "filt_R");
     EXPECT_EQ(filters, c.filter_commands);
@@ -538,7 +537,7 @@ TEST_F(DriverTest, AfterARefusedStartTheFrameIsTheOneTheCameraThenTakes) {
         frame_due = sys.t + 1;
         return qor::Captured{"", 0};
     };
-    EXPECT_FALSE(d.exposure(m42));
+    EXPECT_FALSE(d.exposure(m42_line));
     EXPECT_EQ(count("-------produced file d18.ccd\n"), 1);
     EXPECT_EQ(file("/data/d17.ccd"), "the earlier run's frame");
     EXPECT_EQ(file("/u/tarnu/mokel/exp.dat").substr(0, 3), "18\n");
@@ -571,27 +570,46 @@ TEST_F(DriverTest, TheFirstLineWaitsForAFreshStatusLineAndNoWaitIsSilent) {
     EXPECT_EQ(count("still waiting for d1.ccd ("), 2); // at 65 and 125 s
     EXPECT_EQ(count("still waiting for d1.ccd (65 s)\n"), 1);
     // The daemon the driver starts logs to the site, not to this console.
-    EXPECT_EQ(sys.background_logs.front(), qor::site_path("/u/tarnu/qorlib/telelink.log"));
+    EXPECT_EQ(sys.background_logs.front(), "/u/tarnu/qorlib/telelink.log");
 }
 
-// Marks that cannot be written (a full disk) are tried again at the end;
-// if they still cannot, the run says which lines to mark and fails.
+// Marks that cannot be written (a full disk, a short write, a rename or a
+// sync that fails) are tried again at the end; if they still cannot, the
+// run says which lines to mark, and why, and fails. The file on disk is the
+// old one, whole, whatever failed.
 TEST_F(DriverTest, MarksThatNeverReachTheFileEndTheRunWithAnError) {
+    using qor::test::Fault;
     std::string two = m42 + "A002 V 0.5 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f M1\n";
-    qor::replace_file(batch_path(), two);
-    sys.failing_writes.insert(batch_path());
-    EXPECT_EQ(run("", {"1"}), 1);
-    EXPECT_EQ(batch(), two);
-    EXPECT_EQ(count("WARNING: cannot rewrite"), 2);
-    EXPECT_EQ(count("ERROR: cannot rewrite " + batch_path() +
-                    "; lines worked in this run and not marked in it: 1, 2."),
-              1);
-    EXPECT_EQ(count("finish ****"), 0);
+    struct Case {
+        const char* op;
+        Fault fault;
+        const char* why;
+    };
+    for (const Case& c : {Case{"write", Fault::no_space, "No space left on device"},
+                          Case{"write", Fault::short_write, "No space left on device"},
+                          Case{"rename", Fault::io_error, "Input/output error"},
+                          Case{"sync", Fault::io_error, "Input/output error"}}) {
+        sys.out.clear();
+        sys.failures.clear();
+        write(batch_path(), two);
+        sys.fail(c.op, batch_path(), c.fault);
+        EXPECT_EQ(run("", {"1"}), 1) << c.op;
+        EXPECT_EQ(batch(), two) << c.op;
+        EXPECT_EQ(count(std::string("WARNING: cannot rewrite ") + batch_path() + ": " + c.why), 2);
+        EXPECT_EQ(count("ERROR: cannot rewrite " + batch_path() + ": " + c.why +
+                        "; lines worked in this run and not marked in it: 1, 2."),
+                  1)
+            << c.op;
+        EXPECT_EQ(count("finish ****"), 0);
+    }
+    sys.failures.clear();
+    write(batch_path(), two);
+    sys.fail("write", batch_path(), Fault::no_space);
 
     sys.out.clear();
     int fff_runs = 0;
     sys.programs["fff"] = [&](const qor::Argv&) {
-        if (++fff_runs == 3) sys.failing_writes.clear(); // the disk has room again
+        if (++fff_runs == 3) sys.failures.clear(); // the disk has room again
         frame_due = sys.t + 1;
         return qor::Captured{"", 0};
     };
@@ -608,13 +626,13 @@ TEST_F(DriverTest, TheObserversEditsDuringTheRunAreKept) {
     std::string c = "A003 V 0.5 1 05:35:17.3 -05:23:28 2000 0 0 64 32 1 f C\n";
     std::string typo = m42;
     typo[5] = 'Q'; // no such filter
-    qor::replace_file(batch_path(), typo + b);
-    sys.on_read_line = [&] { qor::replace_file(batch_path(), m42 + b); };
+    write(batch_path(), typo + b);
+    sys.on_read_line = [&] { write(batch_path(), m42 + b); };
     bool edited = false;
     sys.on_sleep = [&] {
         if (!edited && sys.runs_of("fff").size() == 1) {
             edited = true;
-            qor::replace_file(batch_path(), "##  clouds at 22h\n" + m42 + b + c);
+            write(batch_path(), "##  clouds at 22h\n" + m42 + b + c);
         }
         play();
     };

@@ -16,53 +16,56 @@ std::string line(const std::string& code = "A001", const std::string& filter = "
 
 const FilterTable table = parse_filter_table("U 1\nB 2\nV 3\n5 4\nF 15\nx 0");
 
-// A status line with the telescope at ra/dec and filter n in the beam.
-std::string status(const std::string& ra, const std::string& dec, const char* filter = "0003") {
-    return "21:05:07.321:05:07.4" + ra + dec + ".01:01:24.5TR00OK" + filter + "+003.9C\n";
+
+BatchLine parsed(const std::string& text) {
+    auto p = parse_batch_line(text);
+    EXPECT_TRUE(p.line) << text;
+    return p.line.value_or(BatchLine{});
+}
+std::optional<LineFault> check_line(const std::string& text) {
+    return parse_batch_line(text).fault;
 }
 
 } // namespace
 
 TEST(BatchLine, SetparWritesTheCameraSetUp) {
-    qobs::Setup s = setpar(line("A001", "V", "1.5"));
+    qobs::Setup s = setpar(parsed(line("A001", "V", "1.5")));
     EXPECT_EQ(s.fff_dat, "150\n0\n0\n512x\n256\n0\nFast\nM42\n");
     EXPECT_EQ(s.nsc, 512);
     EXPECT_EQ(s.nsr, 256);
-    EXPECT_EQ(setpar("A001 V 0.004 1 1 1 2000 a b c d 2 m X\n").fff_dat,
+    EXPECT_EQ(setpar(parsed("A001 V 0.004 1 1 1 2000 a b c d 2 m X\n")).fff_dat,
               "0\na\nb\nc\nd\n2\nMedium\nX\n");
-    EXPECT_FALSE(setpar("A001 V 0.004 1 1 1 2000 a b c d 2 m X\n").nsc);
-    EXPECT_EQ(exposure_seconds(line("A001", "V", "0.5")), 0);
+    EXPECT_FALSE(setpar(parsed("A001 V 0.004 1 1 1 2000 a b c d 2 m X\n")).nsc);
+    EXPECT_EQ(exposure_seconds(parsed(line("A001", "V", "0.5"))), 0);
     EXPECT_EQ(object_text(line()), "M42\n");
 }
 
 TEST(BatchLine, FilterByLetterOrNumberAndWhenToPost) {
     // "5" is the letter 5 (number 4); "15" the number 15 (letter F).
-    EXPECT_EQ(getfiltframe(line("A001", "5"), table, 3)->command, "filt_5");
-    EXPECT_EQ(getfiltframe(line("A001", "5"), table, 3)->wanted, 4);
-    EXPECT_EQ(getfiltframe(line("A001", "15"), table, 3)->wanted, 15);
-    EXPECT_EQ(getfiltframe(line("A001", "V"), table, 3)->command, " ilt_V"); // in the beam
-    EXPECT_EQ(getfiltframe(line("A001", "V"), table, std::nullopt)->command, "filt_V");
-    EXPECT_EQ(getfiltframe(line("A001", "x"), table, 3)->command[0], ' ');
-    EXPECT_FALSE(getfiltframe(line("A001", "R"), table, 3));
-    EXPECT_EQ(getfiltframe(line(), table, 3)->frames, 3);
-    EXPECT_EQ(beam_filter(status("05:35:17.3", "-05:23:28", "0015")), 15);
-    EXPECT_FALSE(beam_filter("21:05:07.3"));
+    EXPECT_EQ(getfiltframe(parsed(line("A001", "5")), table, 3)->command, "filt_5");
+    EXPECT_EQ(getfiltframe(parsed(line("A001", "5")), table, 3)->wanted, 4);
+    EXPECT_EQ(getfiltframe(parsed(line("A001", "15")), table, 3)->wanted, 15);
+    EXPECT_EQ(getfiltframe(parsed(line("A001", "V")), table, 3)->command, " ilt_V"); // in the beam
+    EXPECT_EQ(getfiltframe(parsed(line("A001", "V")), table, std::nullopt)->command, "filt_V");
+    EXPECT_EQ(getfiltframe(parsed(line("A001", "x")), table, 3)->command[0], ' ');
+    EXPECT_FALSE(getfiltframe(parsed(line("A001", "R")), table, 3));
+    EXPECT_EQ(getfiltframe(parsed(line()), table, 3)->frames, 3);
 }
 
 TEST(BatchLine, DitherWrapAndEquinox) {
     float ep = 2026.9f;
-    Pointing f0 = getradec(line(), 0, ep);
+    Pointing f0 = getradec(parsed(line()), 0, ep);
     EXPECT_EQ(f0.command, "move_05:35:17.3_-05:23:28"); // frame 0: the line's own position
-    EXPECT_EQ(getradec(line(), 18, ep).command, f0.command);
-    EXPECT_EQ(getradec(line(), 19, ep).command, getradec(line(), 1, ep).command);
+    EXPECT_EQ(getradec(parsed(line()), 18, ep).command, f0.command);
+    EXPECT_EQ(getradec(parsed(line()), 19, ep).command, getradec(parsed(line()), 1, ep).command);
     // Frame 1: five steps of 5.1" east, at the line's declination.
-    EXPECT_EQ(getradec(line(), 1, ep).command, "move_05:35:19.0_-05:23:28");
-    EXPECT_EQ(getradec(line(), 3, ep).command, "move_05:35:16.6_-05:23:08");
+    EXPECT_EQ(getradec(parsed(line()), 1, ep).command, "move_05:35:19.0_-05:23:28");
+    EXPECT_EQ(getradec(parsed(line()), 3, ep).command, "move_05:35:16.6_-05:23:08");
     for (int q : {1, 3, 7}) {
-        EXPECT_EQ(getradec(line("C001"), q, ep).command, f0.command); // kind C is not dithered
+        EXPECT_EQ(getradec(parsed(line("C001")), q, ep).command, f0.command); // kind C is not dithered
     }
-    EXPECT_EQ(getradec(line("A001", "V", "1", "23:59:59.0", "10"), 7, ep).ra_text, "00:00:01.1");
-    EXPECT_EQ(getradec(line("A001", "V", "1", "05:31:30", "21:58", "1950"), 0, ep).command,
+    EXPECT_EQ(getradec(parsed(line("A001", "V", "1", "23:59:59.0", "10")), 7, ep).ra_text, "00:00:01.1");
+    EXPECT_EQ(getradec(parsed(line("A001", "V", "1", "05:31:30", "21:58", "1950")), 0, ep).command,
               "move_05:34:30.5_21:59:58");
     // The pointing check is made for the equinox of date.
     EXPECT_NEAR(f0.a_ra, 5.5881 + 26.9 * 2.95 / 3600, 2e-4); // about 2.95 s a year
@@ -111,21 +114,16 @@ TEST(BatchLine, FaultsNameTheField) {
               "holds the control character \\x1b");
     // A CR LF line end is a line end: no CR reaches nowjob.txt, exp.dat or the log.
     EXPECT_EQ(trim_trailing_blanks("A001 M42 \r\n"), "A001 M42\n");
-    EXPECT_TRUE(check_filter(line("A001", "R"), table));
+    EXPECT_TRUE(check_filter(parsed(line("A001", "R")), table));
     EXPECT_TRUE(is_pending("A001\n"));
     EXPECT_FALSE(is_pending("v   A001\n"));
     EXPECT_FALSE(is_pending("\n"));
 }
 
 TEST(BatchLine, PointingError) {
-    Position at{5.5, 60};
+    qor::TelescopePosition at{5.5, 60};
     EXPECT_EQ(pointing_error(at, 5.5f, 60.f + 40.f / 3600), 900); // 40" is the cap
     EXPECT_EQ(pointing_error(at, 5.5f - 1.f / 3600, 60.f), 56);   // 1 s of time at +60: 7.5"
-    Position near_zero{23 + 59 / 60.0 + 59 / 3600.0, 10};
+    qor::TelescopePosition near_zero{23 + 59 / 60.0 + 59 / 3600.0, 10};
     EXPECT_EQ(pointing_error(near_zero, 1.f / 3600, 10.f), 900);
-    auto p = status_position(status("05:35:17.3", "-05:23:28"));
-    ASSERT_TRUE(p);
-    EXPECT_NEAR(p->ra, 5 + 35 / 60.0 + 17.3 / 3600, 1e-6);
-    EXPECT_NEAR(p->dec, -(5 + 23 / 60.0 + 28 / 3600.0), 1e-9);
-    EXPECT_FALSE(status_position("21:05:07.3 short"));
 }

@@ -108,10 +108,10 @@ TEST(BatchNight, FromBatchFileToFrames) {
         auto at = l.find("`move");
         if (at != std::string::npos) moves.push_back(l.substr(at));
     }
-    auto c0 = on_the_wire(qobs::getradec(m1, 0, a_ep));
+    auto c0 = on_the_wire(qobs::getradec(*qor::parse_batch_line(m1).line, 0, a_ep));
     ASSERT_GE(moves.size(), 3u);
-    EXPECT_EQ(moves[0], on_the_wire(qobs::getradec(m42, 0, a_ep)));
-    EXPECT_EQ(moves[1], on_the_wire(qobs::getradec(m42, 1, a_ep)));
+    EXPECT_EQ(moves[0], on_the_wire(qobs::getradec(*qor::parse_batch_line(m42).line, 0, a_ep)));
+    EXPECT_EQ(moves[1], on_the_wire(qobs::getradec(*qor::parse_batch_line(m42).line, 1, a_ep)));
     EXPECT_EQ(moves[1], "`move 05:35:19.0 -05:23:28\\n");
     EXPECT_EQ(moves[2], c0);
     for (std::size_t i = 3; i < moves.size(); ++i) EXPECT_EQ(moves[i], c0);

@@ -67,23 +67,6 @@ TEST_F(Night, BasicBuildPostsTIAsAReplyAndGoesOn) {
     EXPECT_TRUE(alive(daemon));
 }
 
-TEST_F(Night, TelelinkAndScopelink66NeverEndEachOther) {
-    start_scope({"--status-interval", "3"});
-    pid_t s66 = start("scopelink66", {"1"});
-    pid_t full = start("telelink", {"1"});
-    ASSERT_TRUE(wait_output("BAUD: 9600\n"));
-    ASSERT_TRUE(wait_output("Usage", "scopelink66"));
-    std::this_thread::sleep_for(1s);
-    EXPECT_TRUE(alive(s66));
-    EXPECT_TRUE(alive(full));
-    // A stand-in for telelink ends it; scopelink66 goes on.
-    pid_t usb = start("telelinkusb");
-    int status = 0;
-    ASSERT_TRUE(TempSite::wait_for([&] { return waitpid(full, &status, WNOHANG) == full; }, 5s));
-    EXPECT_TRUE(alive(s66));
-    EXPECT_TRUE(alive(usb));
-}
-
 TEST_F(Night, LinktestRhythmAndWhatItPrints) {
     start_scope({"--status-interval", "3600"});
     pid_t tester = start("linktest");
@@ -122,71 +105,3 @@ TEST_F(Night, APortThatCannotBeOpenedEndsEveryProgram) {
     }
 }
 
-TEST_F(Night, TheSitesBaudFileSetsTheLine) {
-    ASSERT_TRUE(site.ok()) << site.error();
-    start_scope({"--status-interval", "3"});
-    qor::replace_file(site.tool("BAUD"), "12345\n");
-    auto r = site.capture({site.tool("telelink")});
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, "BAUD: 12345\nFailed to tcgetattr: Invalid argument\nset_com failed!\n");
-
-    qor::replace_file(site.tool("BAUD"), "# line speed\n19200\n");
-    start_daemon();
-    ASSERT_TRUE(wait_received("`\\x00"));
-    termios t{};
-    int fd = open(site.path("/dev/ttyS0").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(tcgetattr(fd, &t), 0);
-    close(fd);
-    EXPECT_EQ(cfgetospeed(&t), B19200);
-    EXPECT_EQ(output(), "BAUD: 19200\n");
-}
-
-// exp3, the key tools and sudo all hang: each is ended at the time limit
-// and the line goes on, with polls, telescope.txt and time answers.
-TEST_F(Night, HungToolsDoNotStopTheLine) {
-    start_scope({"--status-interval", "3"});
-    for (const char* p : {"exp3", "dbshow", "dbset", "sudo"})
-        site.set_key(std::string("sim.hang.") + p, "1");
-    setenv("QOR_TIME_LIMIT", "1", 1);
-    start_daemon();
-    unsetenv("QOR_TIME_LIMIT");
-    ASSERT_TRUE(wait_received("`", 3, 30s)) << output();
-    ASSERT_TRUE(
-        TempSite::wait_for([&] { return !file("/u/tarnu/status/telescope.txt").empty(); }, 10s));
-    std::string first = file("/u/tarnu/status/telescope.txt");
-    ASSERT_TRUE(
-        TempSite::wait_for([&] { return file("/u/tarnu/status/telescope.txt") != first; }, 15s));
-    EXPECT_NE(output().find("exp3 gave no exposure state"), std::string::npos);
-    control("ti");
-    EXPECT_TRUE(TempSite::wait_for(
-        [&] { return scope_log().find("time answer") != std::string::npos; }, 15s));
-    // The camera system answers again: v1 is published again.
-    std::string v1 = key("setups.qor.v1.value");
-    for (const char* p : {"exp3", "dbshow", "dbset", "sudo"})
-        site.set_key(std::string("sim.hang.") + p, "0");
-    EXPECT_TRUE(TempSite::wait_for([&] { return key("setups.qor.v1.value") != v1; }, 15s));
-    EXPECT_TRUE(alive(daemon));
-}
-
-// The cable is pulled and plugged in again: the daemon says so, takes no
-// command meanwhile, and once the line is back the command goes out and
-// status flows again.
-TEST_F(Night, AnUnpluggedLineComesBack) {
-    start_scope({"--status-interval", "1"});
-    start_daemon({"1"});
-    ASSERT_TRUE(wait_received("`", 1, 10s));
-    control("unplug");
-    ASSERT_TRUE(wait_output("serial line lost"));
-    site.set_key("setups.qor.s1.value", "filt_V");
-    site.set_key("setups.qor.ss.value", "10");
-    std::this_thread::sleep_for(4s); // more than one send phase
-    EXPECT_EQ(key("setups.qor.ss.value"), "10");
-    control("plug");
-    ASSERT_TRUE(wait_output("serial line back\n"));
-    ASSERT_TRUE(wait_received("`filt V\\n", 1, 10s)) << output();
-    EXPECT_EQ(key("setups.qor.ss.value"), "11");
-    std::string v1 = key("setups.qor.v1.value");
-    EXPECT_TRUE(TempSite::wait_for([&] { return key("setups.qor.v1.value") != v1; }, 10s));
-    EXPECT_TRUE(alive(daemon));
-}

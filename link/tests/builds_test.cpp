@@ -55,7 +55,7 @@ TEST_P(EveryBuild, PollsForwardsPublishesAndFollowsTheCamera) {
     // preview of frame 0 (a valid number).
     host.exp3 = exp3_line("21:00:00", "20:00:00", "20:00:05");
     d.receive(status_record());
-    EXPECT_TRUE(qor::file_exists(root.path("u/tarnu/status/job.txt")));
+    EXPECT_TRUE(host.files.count(root.path("u/tarnu/status/job.txt")));
     EXPECT_EQ(host.db["qor.ss"], "11");
     EXPECT_EQ(host.db["qor.pp"], "10");
     EXPECT_EQ(host.db["qor.v1"], status_record().substr(1, 67));
@@ -66,7 +66,7 @@ TEST_P(EveryBuild, PollsForwardsPublishesAndFollowsTheCamera) {
     d.receive(status_record());
     sent.push_back(cycles(3).back());
     EXPECT_EQ(sent, (Texts{"`$", "`&"}));
-    EXPECT_FALSE(qor::file_exists(root.path("u/tarnu/status/job.txt")));
+    EXPECT_FALSE(host.files.count(root.path("u/tarnu/status/job.txt")));
     EXPECT_EQ(host.backgrounds, (std::vector<qor::Argv>{{qor::tool_path("newimage2"), "0"}}));
     EXPECT_NE(host.out.find("Stop_Dome\n"), std::string::npos);
     EXPECT_NE(host.out.find("StartDome\n"), std::string::npos);
@@ -150,18 +150,18 @@ TEST(BuildDifferences, ResendJobLineAndTestTraffic) {
     };
     for (const auto& e : expects) {
         SCOPED_TRACE(e.build->name);
-        qor::replace_file(root.path("u/tarnu/mokel/isend"), "move 1 2\n");
         FakeHost host;
+        host.put(root.path("u/tarnu/mokel/isend"), "move 1 2\n");
         host.exp3 = idle_exp3;
         Daemon d(*e.build, host);
         ASSERT_EQ(d.start({e.build->name, "3"}), 0);
         Texts sent = sent_in(d, host, 5); // send phases 1 and 2
         EXPECT_EQ(sent[0], e.reads_isend ? "`move 1 2\n" : "`");
-        EXPECT_EQ(qor::file_exists(root.path("u/tarnu/mokel/isend")), !e.reads_isend);
+        EXPECT_EQ(host.files.count(root.path("u/tarnu/mokel/isend")), !e.reads_isend);
         host.db = {{"qor.ss", "10"}, {"qor.s1", "move_1_2"}};
         sent.push_back(sent_in(d, host, 3).at(0));
         EXPECT_EQ(sent[2], "`move 01:00:00.0  02:00:00\n");
-        EXPECT_EQ(d.mailbox.send_again, e.keeps_move ? sent[2].substr(1) : "");
+        EXPECT_EQ(d.mailbox.send_again(), e.keeps_move ? sent[2].substr(1) : "");
         for (const auto& s : sent_in(d, host, 33)) sent.push_back(s);
         EXPECT_EQ((Texts{sent[1], sent[5], sent[9], sent[13]}), e.traffic);
         d.receive(status_record());
@@ -179,11 +179,11 @@ TEST(BuildDifferences, ResendJobLineAndTestTraffic) {
 TEST(BuildDifferences, RestartRequest) {
     TempRoot root;
     auto started = [&](const Build& b, FakeHost& host, Daemon& d) {
-        std::filesystem::remove(root.path("u/tarnu/qorlib/boot.log"));
+        host.files.erase(root.path("u/tarnu/qorlib/boot.log"));
         host.db = {{"variables.obsnum", "5"}, {"qor.ss", "00"}, {"qor.pp", "00"}};
         host.exp3 = idle_exp3;
         EXPECT_EQ(d.start({b.name}), 0);
-        d.mailbox.send_again = "move 01:00:00.0  10:00:00\n";
+        d.mailbox.resend_later("move 01:00:00.0  10:00:00\n");
         host.events.clear();
         host.db["variables.obsnum"] = "6";
         host.t = at(21, 5, 7.5);
@@ -204,9 +204,9 @@ TEST(BuildDifferences, RestartRequest) {
         started(scopelink66_build, host, d);
         EXPECT_TRUE(d.cycle());
         EXPECT_EQ(host.events, (Texts{"close", "open ttyS0"}));
-        EXPECT_EQ(qor::read_file(root.path("u/tarnu/qorlib/boot.log")),
+        EXPECT_EQ(host.content(root.path("u/tarnu/qorlib/boot.log")),
                   "0 Tue Dec  8 21:05:08 2026\n");
-        EXPECT_EQ(d.job.obsnum, 6);
+        EXPECT_EQ(d.job.obsnum(), 6);
         EXPECT_TRUE(host.db.count("qor.p1") == 0); // not posted
         EXPECT_EQ(sent_in(d, host, 3), Texts{"`move 01:00:00.0  10:00:00\n"});
         EXPECT_EQ(host.out.find("send again"), std::string::npos);

@@ -24,7 +24,7 @@ struct DaemonTest : ::testing::Test {
     // The record of each send phase in the next n cycles.
     std::vector<std::string> cycles(int n) { return sent_in(d, host, n); }
     std::string file(const std::string& rel) {
-        return qor::read_file(root.path(rel)).value_or("<absent>");
+        return host.content(root.path(rel)).value_or("<absent>");
     }
 };
 
@@ -36,7 +36,7 @@ TEST_F(DaemonTest, StartUpAndPortFailures) {
     EXPECT_EQ(host.out, "BAUD: 9600\n"); // nothing before it without an argument
     EXPECT_EQ(host.writes, std::vector<std::string>{attention});
     EXPECT_EQ(host.searches.size(), 1u);
-    EXPECT_EQ(d.job.obsnum, 42);
+    EXPECT_EQ(d.job.obsnum(), 42);
 
     FakeHost h2;
     Daemon d2(telelink_build, h2);
@@ -53,7 +53,11 @@ TEST_F(DaemonTest, IdleLinePollsEveryThirdSecondWithoutReopening) {
     EXPECT_EQ(host.writes.size(), w); // the first send phase is in the second cycle
     EXPECT_EQ(cycles(8), (std::vector<std::string>{"`", "`", "`"}));
     EXPECT_EQ(host.count("close"), 0);
-    d.dome.stop_dome = 1;
+    host.db["exposure.0"] = "3000"; // 30 s, begun 21:00:00: 20 s left at 21:00:10
+    host.exp3 = exp3_line("21:00:00", "20:00:00", "20:00:05");
+    host.t = at(21, 0, 10.2);
+    d.receive(status_record()); // the exposure starts: its time is read
+    d.receive(status_record()); // 20 s left: the dome's stop, which is no command
     EXPECT_EQ(cycles(3), std::vector<std::string>{"`$"});
     EXPECT_EQ(host.count("close"), 0);
 }
@@ -79,12 +83,12 @@ TEST_F(DaemonTest, PostedCommandsAreTakenOnePerSendPhaseOnAReopenedPort) {
     EXPECT_EQ(cycles(6), (std::vector<std::string>{"`move 24:00:00.0  90:00:00\n", "`"}));
     EXPECT_EQ(host.captures.size() - reads, 3u); // ss, s2, s3
     EXPECT_EQ(host.db["qor.ss"], "33");
-    EXPECT_EQ(d.mailbox.send_again, "move 24:00:00.0  90:00:00\n");
+    EXPECT_EQ(d.mailbox.send_again(), "move 24:00:00.0  90:00:00\n");
     EXPECT_NE(host.out.find("bad coordinates, not sent: move 12:34:56.78901 10:00:00\n"),
               std::string::npos);
 
     // Ring empty: the one-shot file goes out once.
-    qor::replace_file(root.path("u/tarnu/mokel/xydw"), "park now\nsecond\n");
+    host.put(root.path("u/tarnu/mokel/xydw"), "park now\nsecond\n");
     EXPECT_EQ(cycles(6), (std::vector<std::string>{"`park now\n", "`"}));
 }
 
@@ -115,7 +119,7 @@ TEST_F(DaemonTest, TimeRequestAnsweredRightAfterTheSecondBoundary) {
 
 TEST_F(DaemonTest, RestartHandsTheLastMoveToASuccessor) {
     start();
-    d.mailbox.send_again = "move 12:34:56.7 -12:34:56\n";
+    d.mailbox.resend_later("move 12:34:56.7 -12:34:56\n");
     host.t = at(21, 5, 7.5);
     host.inbound.push_back("TI\n");
     std::size_t w = host.writes.size();
@@ -125,17 +129,18 @@ TEST_F(DaemonTest, RestartHandsTheLastMoveToASuccessor) {
         std::vector<std::string>(host.writes.begin() + static_cast<long>(w), host.writes.end()),
         (std::vector<std::string>{attention, attention}));
     EXPECT_EQ(file("u/tarnu/qorlib/boot.log"), "0 Tue Dec  8 21:05:08 2026\n");
-    EXPECT_EQ(file("u/tarnu/mokel/isend"), d.mailbox.send_again);
+    EXPECT_EQ(file("u/tarnu/mokel/isend"), d.mailbox.send_again());
     EXPECT_EQ(host.backgrounds, std::vector<qor::Argv>{{qor::tool_path("telelink")}});
 
     FakeHost h2;
+    h2.files = host.files; // the same disk
     Daemon next(telelink_build, h2);
     ASSERT_EQ(next.start({"telelink", "3"}), 0);
     next.cycle();
     next.cycle();
     EXPECT_EQ(h2.writes.back(), "`move 12:34:56.7 -12:34:56\n");
     EXPECT_NE(h2.out.find("I send again: move 12:34:56.7 -12:34:56\n"), std::string::npos);
-    EXPECT_FALSE(qor::file_exists(root.path("u/tarnu/mokel/isend")));
+    EXPECT_FALSE(h2.files.count(root.path("u/tarnu/mokel/isend")));
     // In test mode the successor runs in the foreground with mode 3 (and
     // ends this process as it starts).
     h2.inbound.push_back("TI\n");
@@ -161,8 +166,8 @@ TEST_F(DaemonTest, StatusRecordsPublishedWithPositionLogWindow) {
     d.receive(status_record().substr(0, 60)); // never used, whatever it holds
     EXPECT_TRUE(host.runs_of("keyset").empty());
 
-    std::string evil = status_record("16:00:00.0");
-    evil.replace(60, 7, "$(rm);|");
+    // Shell text in the further characters of the record.
+    std::string evil = status_record("16:00:00.0", "0003$(rm);|");
     d.receive(evil);
     EXPECT_EQ(host.runs_of("keyset")[0],
               (qor::Argv{qor::tool_path("keyset"), "v1", evil.substr(1, 67)}));
@@ -177,7 +182,7 @@ TEST_F(DaemonTest, StatusRecordsPublishedWithPositionLogWindow) {
     EXPECT_EQ(file(log), "Tue Dec  8 21:05:00 UTC 2026\n17:00:00.0 12:34:56.7+12:34:56\n"
                          "30:00:00.0 12:34:56.7+12:34:56\n");
     for (std::size_t size : {300999u, 301000u}) {
-        qor::replace_file(root.path(log), std::string(size, 'x'));
+        host.put(root.path(log), std::string(size, 'x'));
         d.publish(status_record("17:00:00.0"));
         d.publish(status_record("31:00:00.0"));
     }
@@ -190,8 +195,8 @@ TEST_F(DaemonTest, JobTrackingWritesJobFileAndRaisesEachDomeRequestOnce) {
                {"nr.0", "4096"},
                {"nc.0", "4160"},
                {"object.0", "M31"}};
-    qor::replace_file(root.path("u/tarnu/FILTER"), "B 2\nV 3\n");
-    qor::replace_file(root.path("u/tarnu/NAME"), "heading\nNGC1 " + std::string(30, 'a') +
+    host.put(root.path("u/tarnu/FILTER"), "B 2\nV 3\n");
+    host.put(root.path("u/tarnu/NAME"), "heading\nNGC1 " + std::string(30, 'a') +
                                                      " M1\nANDR " + std::string(30, 'b') +
                                                      " M31\n");
     start({"telelink", "2"});
@@ -231,22 +236,21 @@ TEST_F(DaemonTest, JobTrackingWritesJobFileAndRaisesEachDomeRequestOnce) {
     send();
     EXPECT_EQ(std::vector<std::string>(sent.end() - 2, sent.end()),
               (std::vector<std::string>{"`&", "`"}));
-    EXPECT_FALSE(qor::file_exists(root.path("u/tarnu/status/job.txt")));
+    EXPECT_FALSE(host.files.count(root.path("u/tarnu/status/job.txt")));
     EXPECT_EQ(host.backgrounds, (std::vector<qor::Argv>{{qor::tool_path("newimage2"), "123"}}));
 }
 
 TEST_F(DaemonTest, JobFileFallbacks) {
     host.db = {{"object.0", "UNKNOWN"}, {"exposure.0", "500"}};
-    qor::replace_file(root.path("u/tarnu/status/netjob.log"), "net job 7\n");
+    host.put(root.path("u/tarnu/status/netjob.log"), "net job 7\n");
     start();
     host.exp3 = exp3_line("21:00:00", "20:00:00", "20:00:05", 12);
-    std::string rec = status_record();
-    rec.replace(57, 4, "0000");
+    std::string rec = status_record("21:05:07.4", "0000XYZ1234"); // no filter number
     d.receive(rec);
     EXPECT_EQ(file("u/tarnu/status/job.txt"),
               "-01 net job 7\nNONE\n12:34:56.7 +12:34:56.\nUNKNOWN\n?\n5\n0 x 0\n");
     host.exp3 = idle_exp3; // no observation number: the job file goes, no preview
     d.receive(status_record());
-    EXPECT_FALSE(qor::file_exists(root.path("u/tarnu/status/job.txt")));
+    EXPECT_FALSE(host.files.count(root.path("u/tarnu/status/job.txt")));
     EXPECT_TRUE(host.backgrounds.empty());
 }

@@ -7,6 +7,7 @@
 #include "fake_system.h"
 #include "scratch.h"
 #include "seam.h"
+#include "status_line.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -100,7 +101,9 @@ struct FakeHost : qor::test::FakeSystemOf<Host> {
 // the further characters after it.
 inline std::string status_record(const std::string& clock = "21:05:07.4",
                                  const std::string& tail = "0003XYZ1234") {
-    return "`" + clock + "21:05:07.412:34:56.7+12:34:56.70:00:00.0ABCDEF" + tail + "\n";
+    qor::StatusFields f{clock,       "21:05:07.4", "12:34:56.7", "+12:34:56.7",
+                        "0:00:00.0", "ABCDEF" + tail.substr(0, 4), tail.substr(4)};
+    return "`" + qor::status_line_text(f) + "\n";
 }
 
 // exp3 output: begin, end and readout-end stamps (hh:mm:ss of 8 Dec 2026),

@@ -45,7 +45,7 @@ struct Faults : ::testing::Test {
 // preview once it answers again.
 TEST_F(Faults, Exp3WithoutItsStampsLeavesTheJobStateAsItWas) {
     d.receive(status_record());
-    ASSERT_EQ(d.job.job, 3);
+    ASSERT_EQ(d.job.phase(), qor::Phase::idle);
     cycles(3);
     host.db["qor.ss"] = "10"; // the driver has just posted a command
     host.db["qor.s1"] = "filt_R";
@@ -57,8 +57,8 @@ TEST_F(Faults, Exp3WithoutItsStampsLeavesTheJobStateAsItWas) {
     host.hung.insert("exp3");
     d.receive(status_record());
     host.hung.clear();
-    EXPECT_EQ(d.job.job, 3);
-    EXPECT_FALSE(qor::file_exists(root.path("u/tarnu/status/job.txt")));
+    EXPECT_EQ(d.job.phase(), qor::Phase::idle);
+    EXPECT_FALSE(host.files.count(root.path("u/tarnu/status/job.txt")));
     EXPECT_EQ(host.db["qor.ss"], "10");
     EXPECT_EQ(said("exp3 gave no exposure state: job state kept\n"), 1);
     host.exp3 = idle_exp3;
@@ -211,7 +211,7 @@ TEST_F(Faults, ATimeAnswerNeverWaitsLongerThanASecond) {
 // A successor that cannot start does not take the line: this instance
 // keeps it and resends the last move itself.
 TEST_F(Faults, ARestartWithoutASuccessorKeepsTheLine) {
-    d.mailbox.send_again = "move 01:00:00.0  10:00:00\n";
+    d.mailbox.resend_later("move 01:00:00.0  10:00:00\n");
     host.background_fails = true;
     host.inbound.push_back("TI\n");
     EXPECT_TRUE(d.cycle());
@@ -246,12 +246,12 @@ TEST_F(Faults, ALostLineIsReopenedAndNoCommandIsLost) {
     EXPECT_EQ(host.count("open ttyS0"), 6);
     // Where the driver learns that its command cannot reach the telescope.
     const std::string link = root.path("u/tarnu/status/link.txt");
-    EXPECT_EQ(qor::read_file(link), "serial line lost at 21:00:11 (Input/output error): nothing "
+    EXPECT_EQ(host.content(link), "serial line lost at 21:00:11 (Input/output error): nothing "
                                     "reaches the telescope until it is back\n");
     host.open_fails = false;
     EXPECT_EQ(cycles(3), Texts{"`filt R\n"});
     EXPECT_EQ(said("serial line back\n"), 1);
-    EXPECT_EQ(qor::read_file(link), "serial line up\n");
+    EXPECT_EQ(host.content(link), "serial line up\n");
 
     // A write that fails keeps its record for the line's return.
     host.db["qor.ss"] = "21";
@@ -267,9 +267,9 @@ TEST_F(Faults, ALostLineIsReopenedAndNoCommandIsLost) {
 
 // The filter number is the four characters at 56-59 alone, whatever follows.
 TEST_F(Faults, TheFilterNumberIsReadFromItsOwnFourCharacters) {
-    qor::replace_file(root.path("u/tarnu/FILTER"), "B 2\nV 3\n");
+    host.put(root.path("u/tarnu/FILTER"), "B 2\nV 3\n");
     host.exp3 = exp3_line("21:00:00", "20:00:00", "20:00:05");
     d.receive(status_record("21:05:07.4", "00030000000"));
-    auto job = qor::read_file(root.path("u/tarnu/status/job.txt")).value_or("");
+    auto job = host.content(root.path("u/tarnu/status/job.txt")).value_or("");
     EXPECT_NE(job.find("\n3 V\n30\n"), std::string::npos) << job;
 }

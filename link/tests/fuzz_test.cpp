@@ -69,7 +69,7 @@ TEST(Fuzz, RandomInputNeverStopsTheCycle) {
             ASSERT_EQ(daemon->start({"telelink"}), 0);
         }
         ASSERT_LE(daemon->status.v1.size(), 80u);
-        ASSERT_LE(daemon->mailbox.send_again.size(), 256u);
+        ASSERT_LE(daemon->mailbox.send_again().size(), 256u);
         for (const auto& w : host.writes) ASSERT_LE(w.size(), 257u);
         for (const auto& r : host.runs) published += r.size() > 1 && r[1] == "v1";
         for (auto* v : {&host.writes, &host.events}) v->clear();

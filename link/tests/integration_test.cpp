@@ -8,18 +8,6 @@
 
 using namespace qlink::test;
 
-namespace {
-
-std::string camera_stamp(std::time_t t) {
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[40];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S.0", &tm);
-    return buf;
-}
-
-} // namespace
-
 TEST_F(Night, LineTrafficMailboxAndTimeAnswers) {
     start_scope({"--status-interval", "2", "--quote-every", "2", "--filter-time", "1"});
     start_daemon();
@@ -68,24 +56,6 @@ TEST_F(Night, LineTrafficMailboxAndTimeAnswers) {
     EXPECT_TRUE(alive(daemon));
 }
 
-TEST_F(Night, GarbageAndSplitRecordsDoNotStopTheCycle) {
-    start_scope({"--status-interval", "1", "--split-every", "3"});
-    start_daemon({"1"});
-    ASSERT_TRUE(wait_received("`", 1, 12s));
-    int before = count_received("`");
-    // Garbage is posted as replies (each costs the cycle a second), so the
-    // cycle slows down but must go on.
-    control("send \\x00\\xff`\\x00ti\\x00$(reboot)");
-    for (int i = 0; i < 5; ++i) {
-        control("garbage 200");
-        std::this_thread::sleep_for(2s);
-    }
-    std::this_thread::sleep_for(3s);
-    EXPECT_TRUE(alive(daemon));
-    EXPECT_GE(count_received("`"), before + 1);
-    EXPECT_FALSE(file("/u/tarnu/status/telescope.txt").empty());
-}
-
 TEST_F(Night, RestartHandsOverToANewInstance) {
     start_scope({"--status-interval", "2", "--slew-rate", "90"});
     start_daemon();
@@ -108,45 +78,3 @@ TEST_F(Night, RestartHandsOverToANewInstance) {
     EXPECT_NE(out.find("I reboot telelink!!\n"), std::string::npos);
 }
 
-TEST_F(Night, OneInstancePerSite) {
-    start_scope({"--status-interval", "2"});
-    start_daemon({"1"});
-    pid_t first = daemon;
-    ASSERT_TRUE(wait_received("`\\x00"));
-    start_daemon();
-    int status = 0;
-    ASSERT_TRUE(TempSite::wait_for([&] { return waitpid(first, &status, WNOHANG) == first; }, 3s));
-    EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_TRUE(wait_received("`\\x00", 2));
-    EXPECT_TRUE(alive(daemon));
-}
-
-TEST_F(Night, ExposureWritesJobFileAndAsksTheDome) {
-    start_scope({"--status-interval", "1"});
-    site.set_key("setups.exposure.0.value", "800"); // 8 s
-    site.set_key("setups.variables.obsnum.value", "7");
-    std::time_t now = std::time(nullptr);
-    site.set_key("imageid.exposures.0.exp_begin", camera_stamp(now));
-    site.set_key("imageid.exposures.0.exp_end", camera_stamp(now - 100));
-    site.set_key("imageid.exposures.0.ro_end", camera_stamp(now - 90));
-    start_daemon({"2"});
-    ASSERT_TRUE(TempSite::wait_for(
-        [&] { return std::filesystem::exists(site.path("/u/tarnu/status/job.txt")); }, 5s));
-    std::string job = file("/u/tarnu/status/job.txt");
-    EXPECT_EQ(job.substr(0, 4), "007\n");
-    EXPECT_NE(job.find("\n8\n4096 x 4096\n"), std::string::npos) << job;
-    ASSERT_TRUE(wait_received("`$", 1, 6s));
-
-    // Read out, then idle: the job file goes and the dome hears '&' once.
-    now = std::time(nullptr);
-    site.set_key("imageid.exposures.0.exp_end", camera_stamp(now));
-    ASSERT_TRUE(
-        TempSite::wait_for([&] { return file("/u/tarnu/status/telescope.txt").size() > 120; }, 5s));
-    site.set_key("imageid.exposures.0.ro_end", camera_stamp(now + 1));
-    ASSERT_TRUE(TempSite::wait_for(
-        [&] { return !std::filesystem::exists(site.path("/u/tarnu/status/job.txt")); }, 5s));
-    ASSERT_TRUE(wait_received("`&", 1, 6s));
-    std::this_thread::sleep_for(4s);
-    EXPECT_EQ(count_received("`&"), 1);
-    EXPECT_EQ(count_received("`$"), 1);
-}

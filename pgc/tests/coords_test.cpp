@@ -10,7 +10,7 @@
 
 namespace {
 
-const double kPi = std::acos(-1.0);
+const double pi = std::acos(-1.0);
 
 // Text written by toms into a 12-byte field inside a guarded buffer; the
 // guard bytes must survive.
@@ -29,7 +29,7 @@ void wtn(std::vector<float>& a, int n1, int n2, int isign) {
 
 double energy(const std::vector<float>& a) {
     double e = 0;
-    for (float v : a) e += double(v) * v;
+    for (float v : a) e += static_cast<double>(v) * v;
     return e;
 }
 
@@ -49,12 +49,12 @@ TEST(AdLbTest, EclipticCoordinates) {
     EXPECT_NEAR(l, 0, 1e-5);
     EXPECT_NEAR(b, 0, 1e-5);
 
-    ad_lb(kPi / 2, 0.0, &l, &b);
+    ad_lb(pi / 2, 0.0, &l, &b);
     EXPECT_NEAR(l, 90, 1e-3);
     EXPECT_NEAR(b, -23.44, 0.01);
 
     // The celestial north pole lies at ecliptic latitude 90 - 23.44.
-    ad_lb(0.0, kPi / 2, &l, &b);
+    ad_lb(0.0, pi / 2, &l, &b);
     EXPECT_NEAR(b, 66.56, 0.01);
 
     // Longitudes west of the equinox come out between 180 and 360.
@@ -65,10 +65,10 @@ TEST(AdLbTest, EclipticCoordinates) {
     // At the ecliptic south pole the rounded obliquity puts the sine a hair
     // past 1; the latitude must still be a number.
     const double de = std::atan2(0.9175, 0.3978);
-    ad_lb(kPi / 2, -de, &l, &b);
+    ad_lb(pi / 2, -de, &l, &b);
     EXPECT_TRUE(std::isfinite(b));
     EXPECT_NEAR(b, -90, 0.5);
-    ad_lb(-kPi / 2, de, &l, &b);
+    ad_lb(-pi / 2, de, &l, &b);
     EXPECT_TRUE(std::isfinite(b));
     EXPECT_NEAR(b, 90, 0.5);
 
@@ -136,7 +136,7 @@ TEST(WtnTest, RoundTripKeepsEnergy) {
     unsigned seed = 3;
     for (auto [n1, n2] : sizes) {
         SCOPED_TRACE(std::to_string(n1) + " x " + std::to_string(n2));
-        auto a = random_array(std::size_t(n1) * n2, seed++);
+        auto a = random_array(static_cast<std::size_t>(n1) * n2, seed++);
         const auto original = a;
         wtn(a, n1, n2, 1);
         if (n1 >= 4 || n2 >= 4) {
@@ -154,7 +154,8 @@ TEST(WtnTest, PyramidDepth) {
     const int n1 = 32, n2 = 16;
     std::vector<float> a(n1 * n2, 1.0f);
     wtn(a, n1, n2, 1);
-    const float corner = std::sqrt(float(n1 / 2)) * std::sqrt(float(n2 / 2));
+    const float corner =
+        std::sqrt(static_cast<float>(n1 / 2)) * std::sqrt(static_cast<float>(n2 / 2));
     for (int j = 0; j < n2; ++j)
         for (int i = 0; i < n1; ++i) {
             float expect = (i < 2 && j < 2) ? corner : 0.0f;

@@ -30,8 +30,8 @@ Levels white_black_of(const std::vector<short>& map, int n1, int n2) {
 std::vector<short> noise_frame(int n1, int n2, double level, double sigma, unsigned seed) {
     std::mt19937 gen(seed);
     std::normal_distribution<double> dist(level, sigma);
-    std::vector<short> map(std::size_t(n1) * n2);
-    for (auto& v : map) v = short(std::lround(dist(gen)));
+    std::vector<short> map(static_cast<std::size_t>(n1) * n2);
+    for (auto& v : map) v = static_cast<short>(std::lround(dist(gen)));
     return map;
 }
 
@@ -45,12 +45,13 @@ void add_stars(std::vector<short>& map, int n1, int n2, unsigned seed) {
             for (int dx = -4; dx <= 4; ++dx) {
                 int px = cx + dx, py = cy + dy;
                 if (px < 0 || py < 0 || px >= n1 || py >= n2) continue;
-                double v =
-                    map[std::size_t(py) * n1 + px] + 20000.0 * std::exp(-(dx * dx + dy * dy) / 4.0);
-                map[std::size_t(py) * n1 + px] = short(std::min(v, 32000.0));
+                double v = map[static_cast<std::size_t>(py) * n1 + px] +
+                           20000.0 * std::exp(-(dx * dx + dy * dy) / 4.0);
+                map[static_cast<std::size_t>(py) * n1 + px] =
+                    static_cast<short>(std::min(v, 32000.0));
             }
     }
-    for (int h = 0; h < 200; ++h) map[std::size_t(y(gen)) * n1 + x(gen)] = 32767;
+    for (int h = 0; h < 200; ++h) map[static_cast<std::size_t>(y(gen)) * n1 + x(gen)] = 32767;
 }
 
 std::string solve_output(float* a, float* b, int n) {
@@ -100,7 +101,8 @@ TEST(WhiteTest, WidthIsThatOfTheCore) {
     std::normal_distribution<double> core(1000, 10), wings(1000, 80);
     std::uniform_real_distribution<double> pick(0, 1);
     std::vector<short> map(512 * 512);
-    for (auto& v : map) v = short(std::lround(pick(gen) < 0.7 ? core(gen) : wings(gen)));
+    for (auto& v : map)
+        v = static_cast<short>(std::lround(pick(gen) < 0.7 ? core(gen) : wings(gen)));
     Levels l = white(map, 512, 512);
     EXPECT_NEAR(l.peak, 1000, 0.5);
     EXPECT_NEAR(l.sigm, 10, 1.5);
@@ -119,9 +121,9 @@ TEST(WhiteTest, FillsCallersHistogram) {
         for (short v : map)
             if (v >= -101 && v <= 32665) ++expect[v + 101];
         float peak = 0, sigm = 0;
-        white_1(map.data(), int(map.size()), 1, &peak, &sigm, ihist.data());
+        white_1(map.data(), static_cast<int>(map.size()), 1, &peak, &sigm, ihist.data());
         EXPECT_EQ(ihist, expect);
-        Levels l = white(map, int(map.size()), 1);
+        Levels l = white(map, static_cast<int>(map.size()), 1);
         EXPECT_EQ(l.peak, peak);
         EXPECT_EQ(l.sigm, sigm);
     }
@@ -174,7 +176,7 @@ TEST(WhiteTest, EdgeFrames) {
 // a flat line at bin 1 and the median takes over.
 TEST(WhiteTest, NoBinInsideBandFallsBackToMedian) {
     std::vector<short> map(10000, 500);
-    for (int i = 0; i < 500; ++i) map[i * 20] = short(501 + i % 100);
+    for (int i = 0; i < 500; ++i) map[i * 20] = static_cast<short>(501 + i % 100);
     Levels l = white(map, 100, 100);
     EXPECT_EQ(l.peak, 500);
     EXPECT_EQ(l.sigm, 1);
@@ -185,8 +187,9 @@ TEST(WhiteTest, NoBinInsideBandFallsBackToMedian) {
 TEST(WhiteTest, FallbacksAndTheSmallestSmoothingScale) {
     auto levels_of = [](const std::vector<std::pair<int, int>>& counts) {
         std::vector<short> map;
-        for (auto [value, n] : counts) map.insert(map.end(), std::size_t(n), short(value));
-        return white(map, int(map.size()), 1);
+        for (auto [value, n] : counts)
+            map.insert(map.end(), static_cast<std::size_t>(n), static_cast<short>(value));
+        return white(map, static_cast<int>(map.size()), 1);
     };
     // Uniform 1000..1099: the fitted vertex of a flat top lands more than
     // sigma0 from the starting bin, and the window's centroid replaces it.
@@ -249,7 +252,8 @@ TEST(HisttTest, BadHistograms) {
 TEST(ParbolTest, VertexAndWidth) {
     // ln of a Gaussian of centre 7.3 and width 2.5 is an exact parabola.
     float a[16];
-    for (int k = 1; k <= 15; ++k) a[k] = 5.0f - float((k - 7.3) * (k - 7.3) / (2 * 2.5 * 2.5));
+    for (int k = 1; k <= 15; ++k)
+        a[k] = 5.0f - static_cast<float>((k - 7.3) * (k - 7.3) / (2 * 2.5 * 2.5));
     float x = 0, s = 0;
     parbol(a, 15, &x, &s);
     EXPECT_NEAR(x, 7.3, 1e-3);

@@ -68,7 +68,7 @@ TEST(Reduce, OverscanOfEachDetectorHalf) {
 TEST(Reduce, LeftHalfIsLevelledToTheRightOne) {
     // Strips of levels 1010.2 and 1000.0: k = 10.2 + 1.5 cut to 11.
     const int side = 4096;
-    std::vector<short> image(std::size_t(side) * side);
+    std::vector<short> image(static_cast<std::size_t>(side) * side);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<short>(i % 97);
     auto left = noise(1024 * 256, 1010.2, 10.0, 2), right = noise(1024 * 256, 1000.0, 10.0, 1);
     for (int r = 0; r < 1024; ++r) {
@@ -112,7 +112,7 @@ TEST(Reduce, PreviewPixelsAreBlockMeans) {
 TEST(Reduce, GreyScaleRunsFromLevelLessToLevelPlusTwentyWidths) {
     const std::vector<short> v = {800, 1000, 1200, 1210, 1300, 700, -5};
     std::vector<std::uint8_t> g(v.size());
-    pgc::grey(v.data(), int(v.size()), {1000.0f, 10.0f}, g.data());
+    pgc::grey(v.data(), static_cast<int>(v.size()), {1000.0f, 10.0f}, g.data());
     EXPECT_EQ(g, (std::vector<std::uint8_t>{0, 125, 250, 255, 255, 0, 0}));
 
     std::vector<std::uint8_t> big(512 * 512), small(256 * 256);

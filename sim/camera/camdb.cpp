@@ -52,7 +52,7 @@ std::optional<std::string> db_get(std::string_view key) {
 bool db_set(std::string_view key, std::string_view value) {
     if (!valid_key(key)) return false;
     if (!make_dirs(camdb_dir())) return false;
-    return replace_file(key_path(key), value);
+    return static_cast<bool>(replace_file(key_path(key), value));
 }
 
 long db_get_long(std::string_view key, long fallback) {

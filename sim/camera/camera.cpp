@@ -122,7 +122,7 @@ void expose(const Setup& setup, long obsnum, const std::string& begin, double op
     // and the next number is in place before anyone can see the frame.
     std::string frame = site_path("/data/d") + std::to_string(obsnum) + ".ccd";
     db_set("setups.variables.obsnum.value", std::to_string(obsnum + 1));
-    bool written = replace_file(frame, make_frame(info));
+    bool written = static_cast<bool>(replace_file(frame, make_frame(info)));
     record("ro_end", "exp_end");
     char span[64];
     std::snprintf(span, sizeof span, " %.3f %.3f ", opened, closed);

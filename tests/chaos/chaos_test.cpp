@@ -1,4 +1,4 @@
-// The short chaos night: three lines, every fault once, the driver killed
+// The short chaos night: four lines, every fault once, the driver killed
 // at three points. Nothing may be lost, doubled, taken wrong or go unsaid.
 #include "chaos.h"
 

@@ -74,11 +74,11 @@ struct Telescope {
     struct Span {
         double from, to;
     };
-    std::vector<std::pair<double, qobs::Position>> stood; // from then on, at rest there
+    std::vector<std::pair<double, qor::TelescopePosition>> stood; // from then on, at rest there
     std::vector<std::pair<double, int>> beam;
     std::vector<Span> slewing, turning;
 
-    static std::optional<qobs::Position> position(const std::string& text) {
+    static std::optional<qor::TelescopePosition> position(const std::string& text) {
         int h, m, d, am;
         float s, as;
         char sign;
@@ -86,7 +86,7 @@ struct Telescope {
             7) {
             return std::nullopt;
         }
-        qobs::Position p;
+        qor::TelescopePosition p;
         p.ra = h + m / 60.0 + s / 3600.0;
         p.dec = d + am / 60.0 + as / 3600.0;
         if (sign == '-') p.dec = -p.dec;
@@ -205,7 +205,7 @@ void judge_frames(const Record& r, Table& t) {
             ++t.lines_unmarked;
             t.notes.push_back(note("line %zu (%s) not marked", i + 1, plain.substr(0, 4).c_str()));
         }
-        auto ff = qobs::getfiltframe(line, table, std::nullopt);
+        auto ff = qobs::getfiltframe(*qor::parse_batch_line(line).line, table, std::nullopt);
         int frames = ff ? ff->frames : 0;
         std::vector<const FrameEvent*> got(frames, nullptr);
         for (const auto& e : w.events) {
@@ -238,7 +238,7 @@ void judge_frames(const Record& r, Table& t) {
                                        ex.object.c_str()));
                 continue;
             }
-            auto want = qobs::getradec(line, q, r.a_ep);
+            auto want = qobs::getradec(*qor::parse_batch_line(line).line, q, r.a_ep);
             int e =
                 qobs::pointing_error(Telescope::at(scope.stood, ex.begin), want.a_ra, want.a_dec);
             if (Telescope::during(scope.slewing, ex.begin, ex.end)) {

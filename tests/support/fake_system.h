@@ -1,13 +1,16 @@
 // A scripted world for unit tests of a program that meets the world only
 // through qor::System: a clock that moves only when the program sleeps,
 // every program run recorded, the mailbox tools played over a key map,
-// other programs answered by the test, a console with typed answers, and
-// real files that can be made to fail.
+// other programs answered by the test, a console with typed answers, and a
+// file system in memory that logs every read and write and fails where the
+// test asks (no space, a short write, a rename or a sync that fails).
 //
 //   qor::test::FakeSystem sys;
 //   sys.db["qor.ss"] = "00";
 //   sys.programs["fff"] = [](const qor::Argv&) { return qor::Captured{"", 0}; };
 //   sys.input = {"2", "q"};
+//   sys.files["/u/tarnu/FILTER"] = "V 3\n";
+//   sys.fail("write", "/u/tarnu/night.batch", Fault::no_space);
 //
 // FakeSystemOf<Base> plays the same parts for an interface built on
 // qor::System (the link daemon's host adds the serial port).
@@ -16,6 +19,7 @@
 #include "system.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -25,6 +29,12 @@
 #include <vector>
 
 namespace qor::test {
+
+enum class Fault {
+    no_space,    // nothing written: ENOSPC
+    short_write, // half the bytes land, then ENOSPC
+    io_error,    // EIO (a sync, a rename on a failing disk)
+};
 
 template <class Base = qor::System> struct FakeSystemOf : Base {
     // Clock: seconds since the epoch (tests run in UTC). t moves with the
@@ -49,8 +59,23 @@ template <class Base = qor::System> struct FakeSystemOf : Base {
     std::deque<std::string> input;
     std::function<void()> on_read_line;
 
-    // Paths whose replace_file/append_file fail, leaving the file as it was.
-    std::set<std::string> failing_writes;
+    // Files, by path; folders are those made, and those holding a file.
+    std::map<std::string, std::string> files;
+    std::set<std::string> folders;
+    std::map<std::string, double> modified;
+    // "read P", "write P" (a whole-file replacement), "append P",
+    // "remove P", "rename A B", in order.
+    std::vector<std::string> file_log;
+    struct Failure {
+        std::string op;   // "write", "append", "rename", "sync" (of a replacement's file)
+        std::string path; // the file it hits (for a replacement, the file replaced)
+        Fault fault;
+        int times; // operations it still hits; -1 for ever
+    };
+    std::vector<Failure> failures;
+    void fail(std::string op, std::string path, Fault fault, int times = -1) {
+        failures.push_back({std::move(op), std::move(path), fault, times});
+    }
 
     double now() override { return t + stepped; }
     double monotonic() override { return t; }
@@ -92,19 +117,100 @@ template <class Base = qor::System> struct FakeSystemOf : Base {
         return line;
     }
 
-    std::optional<std::string> read_file(const std::string& path) override {
-        return qor::read_file(path);
+    std::optional<std::string> read_file(const std::string& path, std::size_t max = whole_file,
+                                         Links = Links::follow) override {
+        file_log.push_back("read " + path);
+        auto it = files.find(path);
+        if (it == files.end()) return std::nullopt;
+        return it->second.substr(0, max);
     }
-    bool replace_file(const std::string& path, std::string_view content) override {
-        return !failing_writes.count(path) && qor::replace_file(path, content);
+    std::optional<FileInfo> stat(const std::string& path) override {
+        FileInfo info;
+        if (auto it = files.find(path); it != files.end()) {
+            info.size = it->second.size();
+            info.modified = modified[path];
+            return info;
+        }
+        if (!is_folder(path)) return std::nullopt;
+        info.folder = true;
+        return info;
     }
-    bool append_file(const std::string& path, std::string_view content) override {
-        return !failing_writes.count(path) && qor::append_file(path, content);
+    std::optional<std::vector<std::string>> list(const std::string& folder) override {
+        if (!is_folder(folder)) return std::nullopt;
+        std::set<std::string> names;
+        std::string prefix = folder + "/";
+        auto add = [&](const std::string& path) {
+            if (path.compare(0, prefix.size(), prefix) != 0) return;
+            std::string rest = path.substr(prefix.size());
+            names.insert(rest.substr(0, rest.find('/')));
+        };
+        for (const auto& [path, text] : files) add(path);
+        for (const auto& f : folders) add(f);
+        return std::vector<std::string>(names.begin(), names.end());
     }
-    bool remove_file(const std::string& path) override {
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
-        return !ec;
+    Done append_file(const std::string& path, std::string_view content) override {
+        file_log.push_back("append " + path);
+        if (auto f = failure("append", path)) {
+            if (*f == Fault::short_write) files[path] += content.substr(0, content.size() / 2);
+            return fault_done(*f);
+        }
+        files[path] += content;
+        modified[path] = now();
+        return {};
+    }
+    Done remove_file(const std::string& path) override {
+        file_log.push_back("remove " + path);
+        files.erase(path);
+        return {};
+    }
+    Done rename_file(const std::string& from, const std::string& to) override {
+        file_log.push_back("rename " + from + " " + to);
+        auto it = files.find(from);
+        if (it == files.end()) return Done::error(ENOENT);
+        if (auto f = failure("rename", target_of(from))) return fault_done(*f);
+        files[to] = std::move(it->second);
+        files.erase(from);
+        modified[to] = now();
+        return {};
+    }
+    Done make_folder(const std::string& path) override {
+        folders.insert(path);
+        return {};
+    }
+    Done write_temp(const std::string& path, std::string_view content, std::string& temp) override {
+        file_log.push_back("write " + path);
+        temp = path + ".tmp" + std::to_string(++temps_);
+        if (auto f = failure("write", path)) {
+            // What a crash would leave: the bytes that landed, in the temporary file.
+            if (*f == Fault::short_write) files[temp] = content.substr(0, content.size() / 2);
+            files.erase(temp);
+            return fault_done(*f);
+        }
+        files[temp] = content;
+        if (auto f = failure("sync", path)) {
+            files.erase(temp);
+            return fault_done(*f);
+        }
+        return {};
+    }
+    Done sync_folder(const std::string&) override { return {}; }
+
+    // A file put in place by the test (or by the world the test plays),
+    // modified now.
+    void put(const std::string& path, std::string content) {
+        files[path] = std::move(content);
+        modified[path] = now();
+    }
+    // A file's content as the test sees it (not logged), or nothing.
+    std::optional<std::string> content(const std::string& path) const {
+        auto it = files.find(path);
+        if (it == files.end()) return std::nullopt;
+        return it->second;
+    }
+    // The file's content, or "<absent>".
+    std::string file(const std::string& path) const {
+        auto it = files.find(path);
+        return it == files.end() ? "<absent>" : it->second;
     }
 
     // The runs of one program, by base name.
@@ -116,6 +222,27 @@ template <class Base = qor::System> struct FakeSystemOf : Base {
     }
 
   private:
+    int temps_ = 0;
+
+    bool is_folder(const std::string& path) const {
+        if (folders.count(path)) return true;
+        std::string prefix = path + "/";
+        auto it = files.lower_bound(prefix);
+        return it != files.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+    }
+    static std::string target_of(const std::string& temp) {
+        return temp.substr(0, temp.rfind(".tmp"));
+    }
+    std::optional<Fault> failure(const std::string& op, const std::string& path) {
+        for (auto& f : failures) {
+            if (f.op != op || f.path != path || f.times == 0) continue;
+            if (f.times > 0) --f.times;
+            return f.fault;
+        }
+        return std::nullopt;
+    }
+    static Done fault_done(Fault f) { return Done::error(f == Fault::io_error ? EIO : ENOSPC); }
+
     // keyset writes a key; keyshow and varshow print one as dbshow does
     // (the value and a line end; nothing for a key never set).
     Captured call(const Argv& a) {

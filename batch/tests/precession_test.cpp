@@ -1,7 +1,7 @@
 // The driver's coordinates against an independent precession: Julian day
 // numbers from the civil calendar, the IAU 1976 angles in arc seconds
 // (Lieske's series), and the matrix composed from elementary rotations.
-#include "coords.h"
+#include "precession.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,5 +1,8 @@
-#include "coords.h"
+#include "move_command.h"
 
+#include "sexagesimal.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -65,29 +68,12 @@ std::string zoms(double x, int flag) {
     // Single precision throughout, as the far end's fixed form was made.
     float a = static_cast<float>(x);
     if (!std::isfinite(a)) a = 0;
-    float v = std::fabs(a);
-    if (v > 999999) v = 999999;
-    int u = static_cast<int>(v);
-    float f = (v - static_cast<float>(u)) * 60;
-    int m = static_cast<int>(f);
-    float g = (f - static_cast<float>(m)) * 60;
-    int s = static_cast<int>(g);
-    int t = static_cast<int>((g - static_cast<float>(s)) * 10 + 0.5f);
-    if (flag == 0) t += 5; // the carry below then rounds to whole seconds
-    if (t > 9) {
-        s += 1;
-        t = 0;
-    }
-    if (s == 60) {
-        m += 1;
-        s = 0;
-    }
-    if (m == 60) {
-        u += 1;
-        m = 0;
-    }
+    float v = std::min(std::fabs(a), 999999.0f);
+    // Without tenths on show, the seconds are rounded to whole ones.
+    auto p = qor::sexagesimal_parts(v, flag == 1 ? qor::Rounding::tenths
+                                                 : qor::Rounding::seconds_by_tenths);
     char buf[64];
-    std::snprintf(buf, sizeof buf, " %02d:%02d:%02d.%d", u, m, s, t);
+    std::snprintf(buf, sizeof buf, " %02d:%02d:%02d.%d", p.whole, p.minutes, p.seconds, p.tenths);
     buf[0] = a < 0 ? '-' : ' ';
     std::string out(buf);
     if (flag == 0) out.resize(9);

@@ -1,4 +1,6 @@
-#include "coords.h"
+#include "precession.h"
+
+#include "sexagesimal.h"
 
 #include <cmath>
 #include <cstdio>
@@ -64,35 +66,14 @@ std::string toms1(float x, int form) {
     bool negative = x < 0;
     float v = std::fabs(x);
     if (!(v < 1e6f)) v = 0; // no angle of ours; keeps the conversions defined
-    int deg = static_cast<int>(v);
-    float m = (v - static_cast<float>(deg)) * 60.0f;
-    int min = static_cast<int>(m);
-    float s = (m - static_cast<float>(min)) * 60.0f;
-    int sec = static_cast<int>(s);
-    int tenths = 0;
-    if (form == 1) {
-        tenths = static_cast<int>((s - static_cast<float>(sec)) * 10.0f + 0.5f);
-        if (tenths > 9) {
-            ++sec;
-            tenths = 0;
-        }
-    } else if (s - static_cast<float>(sec) > 0.5f) {
-        ++sec;
-    }
-    if (sec == 60) {
-        sec = 0;
-        ++min;
-    }
-    if (min == 60) {
-        min = 0;
-        ++deg;
-    }
+    auto p = qor::sexagesimal_parts(v, form == 1 ? qor::Rounding::tenths
+                                                 : qor::Rounding::seconds_over_half);
     char buf[64];
     if (form == 1) {
-        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%d", deg, min, sec, tenths);
+        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%d", p.whole, p.minutes, p.seconds, p.tenths);
     } else {
-        std::snprintf(buf, sizeof buf, negative ? "-%02d:%02d:%02d" : "%02d:%02d:%02d", deg, min,
-                      sec);
+        std::snprintf(buf, sizeof buf, negative ? "-%02d:%02d:%02d" : "%02d:%02d:%02d", p.whole,
+                      p.minutes, p.seconds);
     }
     return buf;
 }
