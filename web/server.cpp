@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include "night.h"
 #include "page.h"
 #include "source.h"
 
@@ -181,26 +182,38 @@ struct Server::Impl {
     }
 
     MHD_Result route(MHD_Connection* c, const std::string& url) {
-        const auto fixed = [&](std::string_view body, const char* type) {
-            return answer(c, 200, type, body.data(), body.size(), MHD_RESPMEM_PERSISTENT);
+        static constexpr const char* html = "text/html; charset=utf-8";
+        static constexpr const char* css = "text/css; charset=utf-8";
+        static constexpr const char* js = "text/javascript; charset=utf-8";
+        static const std::map<std::string, std::pair<std::string_view, const char*>> fixed = {
+            {"/", {assets::status_html, html}},       {"/status.css", {assets::status_css, css}},
+            {"/status.js", {assets::status_js, js}},  {"/night", {assets::night_html, html}},
+            {"/night.css", {assets::night_css, css}}, {"/night.js", {assets::night_js, js}},
         };
-        if (url == "/") return fixed(page_html, "text/html; charset=utf-8");
-        if (url == "/status.css") return fixed(page_css, "text/css; charset=utf-8");
-        if (url == "/status.js") return fixed(page_js, "text/javascript; charset=utf-8");
-        if (url == "/status.json") {
-            const std::string json = source.json();
+        if (auto it = fixed.find(url); it != fixed.end()) {
+            auto [body, type] = it->second;
+            return answer(c, 200, type, body.data(), body.size(), MHD_RESPMEM_PERSISTENT);
+        }
+        const auto facts = [&](const std::string& json) {
             return answer(c, 200, "application/json", json.data(), json.size(),
                           MHD_RESPMEM_MUST_COPY);
-        }
+        };
+        if (url == "/status.json") return facts(source.json());
+        if (url == "/night.json") return facts(source.night_json());
         // The page asks for /preview?v=... with the version from the facts,
-        // so a browser fetches the image again only when it changed.
+        // so a browser fetches the image again only when it changed; the
+        // night report asks for its thumbnails in the same way.
+        std::shared_ptr<const Image> image;
         if (url == "/preview") {
-            auto image = source.preview();
-            if (!image) return refuse(c, 404);
-            return answer(c, 200, image->type, image->bytes.data(), image->bytes.size(),
-                          MHD_RESPMEM_MUST_COPY);
+            image = source.preview();
+        } else if (url.starts_with("/thumb/") && thumbnail_name(url.substr(7))) {
+            image = source.thumbnail(url.substr(7));
+        } else {
+            return refuse(c, 404);
         }
-        return refuse(c, 404);
+        if (!image) return refuse(c, 404);
+        return answer(c, 200, image->type, image->bytes.data(), image->bytes.size(),
+                      MHD_RESPMEM_MUST_COPY);
     }
 };
 

@@ -27,12 +27,14 @@ struct Limits {
     unsigned connections = 200;
 };
 
-// Names served, to GET and HEAD only (other methods get 405): "/",
-// "/status.css", "/status.js", "/status.json" and "/preview". Everything else
-// is 404. A request whose Host is not this server's (the address the
-// connection came to, the listening address, localhost, 127.0.0.1 or [::1],
-// each with the port) gets 421: a page of another site that reaches us
-// through DNS rebinding reads nothing.
+// Names served, to GET and HEAD only (other methods get 405): the status
+// page "/", "/status.css", "/status.js", "/status.json" and "/preview"; the
+// night report "/night", "/night.css", "/night.js", "/night.json" and
+// "/thumb/dN.jpg" (a frame's thumbnail). Everything else is 404. A request
+// whose Host is not this server's (the address the connection came to, the
+// listening address, localhost, 127.0.0.1 or [::1], each with the port) gets
+// 421: a page of another site that reaches us through DNS rebinding reads
+// nothing.
 class Server {
   public:
     Server(StatusSource& source, Limits limits = {});

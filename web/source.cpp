@@ -1,5 +1,6 @@
 #include "source.h"
 
+#include "night.h"
 #include "site.h"
 #include "sitefiles.h"
 
@@ -31,14 +32,15 @@ struct Loaded {
     std::string text;
     struct timespec mtime {};
     bool cut = false; // only the tail of a longer file
+    std::string head; // with a cut, the file's first head_bytes
 };
 
-// Reads a regular file, at most max_bytes of it: the whole file, or with
-// tail set its last max_bytes. A file larger than that without tail, a FIFO
-// or a device put where a status file belongs, gives nothing; so does a
-// symbolic link, which could show the page any file the account can read.
-std::optional<Loaded> load(const std::string& path, std::size_t max_bytes, bool tail = false) {
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+// Reads what fd holds, at most max_bytes of it: the whole file, or with tail
+// set its last max_bytes (and, when that is not all of it, its first
+// head_bytes too). A file larger than that without tail, a FIFO or a device
+// put where a status file belongs, gives nothing. Closes fd.
+std::optional<Loaded> load_fd(int fd, std::size_t max_bytes, bool tail,
+                              std::size_t head_bytes = 0) {
     if (fd < 0) return std::nullopt;
     struct Closer {
         int fd;
@@ -49,25 +51,80 @@ std::optional<Loaded> load(const std::string& path, std::size_t max_bytes, bool 
     Loaded l;
     l.mtime = st.st_mtim;
     auto size = static_cast<std::size_t>(st.st_size);
+    std::size_t from = 0;
     if (size > max_bytes) {
         if (!tail) return std::nullopt;
-        if (lseek(fd, static_cast<off_t>(size - max_bytes), SEEK_SET) < 0) return std::nullopt;
+        from = size - max_bytes;
         l.cut = true;
     }
+    auto read_at = [fd](std::string& into, std::size_t at, std::size_t want) {
+        into.resize(want);
+        std::size_t got = 0;
+        while (got < want) {
+            ssize_t n = pread(fd, into.data() + got, want - got, static_cast<off_t>(at + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return false;
+            if (n == 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        into.resize(got);
+        return true;
+    };
     // Room for what the file holds (a byte more, should it be growing), not
     // for the most we would take: this runs every second.
-    std::size_t want = std::min(max_bytes, size + 1);
-    l.text.resize(want);
-    std::size_t got = 0;
-    while (got < want) {
-        ssize_t n = read(fd, l.text.data() + got, want - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    l.text.resize(got);
+    if (!read_at(l.text, from, std::min(max_bytes, size + 1))) return std::nullopt;
+    if (l.cut && head_bytes > 0 && !read_at(l.head, 0, head_bytes)) return std::nullopt;
     return l;
+}
+
+// A symbolic link is never followed: it could show the page any file the
+// account can read.
+std::optional<Loaded> load(const std::string& path, std::size_t max_bytes, bool tail = false,
+                           std::size_t head_bytes = 0) {
+    return load_fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW), max_bytes,
+                   tail, head_bytes);
+}
+
+// A night of a few hundred frames and a few thousand events takes a tenth
+// of this; a site's index that holds every night is read from its end.
+constexpr std::size_t night_read_limit = 1 << 20;
+
+constexpr std::string_view fits_dir = "/data/fits";
+
+// The folder of the FITS copies, the index and the thumbnails: neither it
+// nor a file in it is followed if a link.
+class FitsDir {
+  public:
+    FitsDir()
+        : fd_(::open(qor::site_path(fits_dir).c_str(),
+                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {}
+    ~FitsDir() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FitsDir(const FitsDir&) = delete;
+    FitsDir& operator=(const FitsDir&) = delete;
+
+    int open(const std::string& name) const {
+        return fd_ < 0 ? -1
+                       : openat(fd_, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    }
+    std::optional<struct timespec> regular_file(const std::string& name) const {
+        struct stat st {};
+        if (fd_ < 0 || fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode))
+            return std::nullopt;
+        return st.st_mtim;
+    }
+
+  private:
+    int fd_;
+};
+
+std::string stat_key(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return "-";
+    return std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + "/" +
+           std::to_string(st.st_size);
 }
 
 std::string local_text(std::time_t t, const char* format) {
@@ -239,6 +296,102 @@ std::string StatusSource::collect(std::time_t now) {
     // Texts from the files may hold anything: bytes that are not UTF-8 are
     // replaced rather than failing the whole answer.
     return facts.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+namespace {
+
+Json unreadable(const std::string& path) {
+    struct stat st {};
+    bool missing = lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+    return Json{{"available", false}, {"why", missing ? "is not there" : "cannot be read"}};
+}
+
+} // namespace
+
+std::string StatusSource::night_json() {
+    const std::time_t now = std::time(nullptr);
+    long long second = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+    std::lock_guard lock(mutex_);
+    if (night_made_ == second) return night_json_;
+    night_made_ = second;
+    // The thumbnails come and go by rename, which changes their folder.
+    std::string key = stat_key(qor::site_path(std::string(fits_dir) + "/index.csv")) + " " +
+                      stat_key(qor::site_path(fits_dir)) + " " +
+                      stat_key(qor::site_path("/u/tarnu/qorlib/events.log")) + " " +
+                      std::to_string(night_start(now)) +
+                      (night_open_ ? " " + std::to_string(now) : "");
+    if (key != night_key_) {
+        night_json_ = collect_night(now);
+        night_key_ = key;
+    }
+    return night_json_;
+}
+
+std::string StatusSource::collect_night(std::time_t now) {
+    const std::time_t begin = night_start(now);
+    // The next noon, whatever the clock's change between them.
+    const NightWindow night{static_cast<double>(begin),
+                            static_cast<double>(night_start(begin + 30 * 3600))};
+    Json facts;
+    facts["generated"] = local_text(now, "%Y-%m-%d %H:%M:%S");
+    facts["night"] = {{"begin", local_text(begin, "%Y-%m-%d %H:%M")},
+                      {"end", local_text(static_cast<std::time_t>(night.end), "%Y-%m-%d %H:%M")}};
+
+    const FitsDir dir;
+    Json index = unreadable(qor::site_path(std::string(fits_dir) + "/index.csv"));
+    if (auto f = load_fd(dir.open("index.csv"), night_read_limit, true, 4096)) {
+        std::string_view all = f->cut ? f->head : f->text;
+        std::size_t nl = all.find('\n');
+        std::optional<Index> parsed;
+        if (nl != std::string_view::npos)
+            parsed =
+                parse_index(all.substr(0, nl),
+                            f->cut ? std::string_view(f->text) : all.substr(nl + 1), f->cut, night);
+        if (parsed) {
+            for (auto& row : parsed->rows) {
+                const std::string name = "d" + std::to_string(row.number) + ".jpg";
+                if (auto t = dir.regular_file(name))
+                    row.thumb = "/thumb/" + name + "?v=" + std::to_string(t->tv_sec) + "." +
+                                std::to_string(t->tv_nsec);
+            }
+            index = index_facts(*parsed, night_read_limit);
+        } else {
+            index = {{"available", false}, {"why", "is not in the index's form"}};
+        }
+    }
+    index["file"] = "/data/fits/index.csv";
+    facts["index"] = index;
+
+    const std::string events_path = qor::site_path("/u/tarnu/qorlib/events.log");
+    Json timeline = unreadable(events_path);
+    night_open_ = false;
+    if (auto f = load(events_path, night_read_limit, true)) {
+        if (auto t = parse_events(f->text, f->cut, night, static_cast<double>(now))) {
+            night_open_ =
+                std::any_of(t->spans.begin(), t->spans.end(), [](const Span& s) { return s.open; });
+            timeline = timeline_facts(*t, night_read_limit);
+        } else {
+            timeline = {{"available", false}, {"why", "holds no events in their form"}};
+        }
+    }
+    timeline["file"] = "/u/tarnu/qorlib/events.log";
+    facts["timeline"] = timeline;
+    return facts.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::shared_ptr<const Image> StatusSource::thumbnail(std::string_view name) {
+    if (!thumbnail_name(name)) return nullptr;
+    // A thumbnail is 256 x 256: a few kB.
+    auto f = load_fd(FitsDir().open(std::string(name)), 1 << 20, false);
+    const char* type = f ? image_type(f->text) : nullptr;
+    if (type == nullptr || std::string_view(type) != "image/jpeg") return nullptr;
+    auto image = std::make_shared<Image>();
+    image->bytes = std::move(f->text);
+    image->type = "image/jpeg";
+    image->mtime = f->mtime;
+    return image;
 }
 
 StatusSource::Frames StatusSource::frames(std::time_t now) {

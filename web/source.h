@@ -39,6 +39,17 @@ class StatusSource {
     // shared way in).
     std::string collect(std::time_t now);
 
+    // The night report's facts (/night.json): the night's index of frames
+    // and the timeline of its events. Made again at most once a second, and
+    // only when a file it reads changed or a span is still going on.
+    std::string night_json();
+    // As of now, made afresh; for one thread only.
+    std::string collect_night(std::time_t now);
+
+    // A frame's thumbnail, /data/fits/NAME for a thumbnail_name, if it is a
+    // whole JPEG.
+    std::shared_ptr<const Image> thumbnail(std::string_view name);
+
   private:
     struct Frames {
         bool available = false;
@@ -56,6 +67,10 @@ class StatusSource {
     std::string image_key_;
     Frames frames_;
     std::string frames_key_;
+    std::string night_json_;
+    std::string night_key_;
+    std::optional<long long> night_made_;
+    bool night_open_ = false; // the timeline holds a span still going on
 };
 
 // The start of the observing night a moment belongs to: the last local noon.

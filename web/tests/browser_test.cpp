@@ -3,6 +3,7 @@
 // the link daemon keep telescope.txt and job.txt live, the simulated camera
 // takes a frame, and the test plays the batch driver's part.
 #include "files.h"
+#include "source.h"
 #include "status_site.h"
 
 #include <csignal>
@@ -21,13 +22,15 @@ using namespace qstatus::test;
 namespace {
 
 // One chromium session through chromedriver; the site's end stops both.
+// The browser is in another time zone than the site, as an observer's
+// laptop may be.
 struct Browser {
     int driver = 0; // chromedriver's port
     std::string session, error;
 
     explicit Browser(TempSite& site) {
         std::string out = site.root() + "/chromedriver.out";
-        site.start({"chromedriver", "--port=0"}, out);
+        site.start({"env", "TZ=Pacific/Chatham", "chromedriver", "--port=0"}, out);
         std::string text;
         std::smatch port;
         TempSite::wait_for(
@@ -178,4 +181,107 @@ TEST(StatusPage, ShowsTheSimulatedNightLiveInABrowser) {
     timespec times[2] = {{old, 0}, {old, 0}};
     utimensat(AT_FDCWD, site.path("/u/tarnu/status/telescope.txt").c_str(), times, 0);
     EXPECT_TRUE(browser.wait_text("stale", [](auto& t) { return starts(t, "STALE"); }));
+}
+
+TEST(NightReport, ShowsTheNightsFramesAndWhereItsTimeWentInABrowser) {
+    TempSite site;
+    ASSERT_TRUE(site.ok()) << site.error();
+    const std::time_t now = std::time(nullptr);
+    const double start = std::max<double>(qstatus::night_start(now) + 60, now - 3600);
+    // Markup in the first frame's object and in a fault: shown as text.
+    const std::string evil = "<img/src=x/onerror=window.pwned=1>";
+    write_night_report(site, 12, start, evil);
+    std::filesystem::remove(site.path("/data/fits/d3.jpg"));
+    const std::string events = site.path("/u/tarnu/qorlib/events.log");
+    std::string more = event_line(start + 130, "fault", "<b>fff failed</b>") + "garbage\n";
+    // A burst of faults within a few seconds: one mark that says how many.
+    for (int i = 0; i < 300; ++i) more += event_line(start + 600 + i * 0.01, "fault", "again");
+    qor::append_file(events, more);
+    std::string error;
+    int port = start_qorstatus(site, {}, error);
+    ASSERT_GT(port, 0) << error;
+    Browser browser(site);
+    ASSERT_FALSE(browser.session.empty()) << browser.error;
+    browser.call(browser.session + "/url",
+                 {{"url", "http://127.0.0.1:" + std::to_string(port) + "/night"}});
+
+    // The index: a row a frame, its thumbnail or "none", the markup as text.
+    ASSERT_TRUE(browser.wait_text("index-count", [](auto& t) { return t == "12 frames"; }));
+    json cells = browser.script("return [...document.querySelectorAll('#frame-rows tr')]"
+                                ".map(tr => [...tr.cells].map(c => c.textContent));");
+    ASSERT_EQ(cells.size(), 12u);
+    EXPECT_EQ(cells[0][1], "d1.ccd");
+    EXPECT_EQ(cells[0][4], evil);
+    EXPECT_EQ(cells[2][0], "none");
+    EXPECT_EQ(cells[11][1], "d12.ccd");
+    EXPECT_TRUE(std::regex_match(cells[0][2].get<std::string>(),
+                                 std::regex("[0-2][0-9]:[0-5][0-9]:[0-5][0-9]")));
+    const std::string first_thumb =
+        "return document.querySelector('#frame-rows img').naturalWidth;";
+    EXPECT_TRUE(TempSite::wait_for([&] { return browser.script(first_thumb) == 256; }, 20s));
+    EXPECT_EQ(browser.script("return [document.querySelectorAll('#frame-rows img').length, "
+                             "typeof window.pwned, document.querySelectorAll('b').length];"),
+              json({11, "undefined", 0}));
+
+    // The timeline: a bar an exposure, slew and read-out, the filter change,
+    // one batch line (yesterday's is not of the night) and the fault with
+    // its message as the title.
+    json bars = browser.script(R"(const n = {};
+        for (const r of document.querySelectorAll('#chart rect.bar'))
+          n[r.classList[1]] = (n[r.classList[1]] || 0) + 1;
+        return n;)");
+    EXPECT_EQ(bars, json({{"k-exposure", 12}, {"k-readout", 12}, {"k-slew", 12}, {"k-filter", 1}}));
+    EXPECT_EQ(browser.script("return [...document.querySelectorAll('#chart path.mark')]"
+                             ".map(m => m.classList[1]);"),
+              json({"k-fault", "k-fault", "k-line"}));
+    json burst =
+        browser.script("return document.querySelectorAll('#chart path.k-fault')[1].textContent;");
+    EXPECT_TRUE(burst.is_string() && starts(burst.get<std::string>(), "300 faults")) << burst;
+    EXPECT_NE(browser.script("return document.querySelector('#chart path.k-fault').textContent;")
+                  .get<std::string>()
+                  .find("<b>fff failed</b>"),
+              std::string::npos);
+    // The axis in the site's 24-hour time, and the sums in words.
+    json ticks = browser.script(
+        "return [...document.querySelectorAll('#chart .axis text')].map(t => t.textContent);");
+    EXPECT_GE(ticks.size(), 4u);
+    for (const auto& t : ticks)
+        EXPECT_TRUE(std::regex_match(t.get<std::string>(), std::regex("[0-2][0-9]:[0-5][0-9]")))
+            << t;
+    std::time_t first = static_cast<std::time_t>(start - 30);
+    std::tm site_tm{};
+    localtime_r(&first, &site_tm);
+    char from[32];
+    std::strftime(from, sizeof from, "From %H:%M to ", &site_tm);
+    EXPECT_TRUE(starts(browser.text("totals"), from)) << browser.text("totals");
+    EXPECT_NE(browser.text("totals").find("exposing 12 min 00 s"), std::string::npos)
+        << browser.text("totals");
+    EXPECT_EQ(browser.text("timeline-notes"), "1 line not in the events' form left out");
+    json png = browser.call(browser.session + "/screenshot", nullptr);
+    qor::replace_file(site.root() + "/shot.b64", png.is_string() ? png.get<std::string>() : "");
+    std::filesystem::create_directories(QOR_ARTEFACT_DIR);
+    qor::replace_file(QOR_ARTEFACT_DIR "/night-report.png",
+                      site.capture({"base64", "-d", site.root() + "/shot.b64"}, 1 << 24).out);
+
+    // The log damaged: the timeline says so, the index stays. Then the night
+    // goes on: a frame more, and the rows already shown are kept as they are.
+    browser.script("document.querySelector('#frame-rows tr').kept = true;");
+    const std::string good = qor::read_file(events).value();
+    qor::replace_file(events, "\xff\xfe garbage\n");
+    EXPECT_TRUE(browser.wait_text("timeline", [](auto& t) {
+        return t.find("not available: /u/tarnu/qorlib/events.log holds no events in their form") !=
+               std::string::npos;
+    })) << browser.text("timeline");
+    EXPECT_EQ(browser.text("index-count"), "12 frames");
+    write_night_report(site, 13, start, evil);
+    EXPECT_TRUE(browser.wait_text("index-count", [](auto& t) { return t == "13 frames"; }));
+    EXPECT_EQ(browser.script("return document.querySelector('#frame-rows tr').kept === true;"),
+              true);
+    EXPECT_TRUE(TempSite::wait_for(
+        [&] {
+            return browser.script(
+                       "return document.querySelectorAll('#chart rect.bar.k-exposure').length;") ==
+                   13;
+        },
+        40s));
 }

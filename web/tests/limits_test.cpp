@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <poll.h>
+#include <regex>
 #include <thread>
 
 using qor::test::TempSite;
@@ -157,7 +158,8 @@ TEST_F(StatusLimits, OnlyRequestsForItsOwnHostGetAnswers) {
     for (const std::string& bad :
          {"attacker.example" + p, std::string("127.0.0.1"), "127.0.0.1:" + std::to_string(port + 1),
           "localhost.attacker.example" + p, "127.0.0.1" + p + ".example"}) {
-        for (const char* target : {"/status.json", "/", "/preview"}) {
+        for (const char* target :
+             {"/status.json", "/", "/preview", "/night", "/night.json", "/thumb/d1.jpg"}) {
             Answer a = http(port, "GET", target, "", bad);
             EXPECT_EQ(a.status, 421) << bad << target;
             EXPECT_EQ(a.body.find("telescope"), std::string::npos) << bad;
@@ -176,6 +178,10 @@ TEST_F(StatusLimits, FilesReplacedBySymbolicLinksAreNotRead) {
     const std::string secret = site.root() + "/secret";
     std::filesystem::create_directories(secret);
     auto status = [&](const std::string& name) { return site.path("/u/tarnu/status/" + name); };
+    write_night_report(site, 1, std::time(nullptr) - 60);
+    const std::string fits = site.path("/data/fits/");
+    const std::string index = qor::read_file(fits + "index.csv").value();
+    const std::string thumb = qor::read_file(fits + "d1.jpg").value();
     const std::vector<std::pair<std::string, std::string>> links = {
         {status("lastimage.txt"),
          [] {
@@ -187,6 +193,10 @@ TEST_F(StatusLimits, FilesReplacedBySymbolicLinksAreNotRead) {
         {status("nowjob.txt"), "A001 V 30 3 SECRET\n"},
         {status("last2.jpg"), qor::read_file(status("last2.jpg")).value()},
         {site.path("/data/d9.ccd"), "frame"},
+        {fits + "index.csv", std::regex_replace(index, std::regex("M42"), "SECRET")},
+        {fits + "d1.jpg", thumb},
+        {site.path("/u/tarnu/qorlib/events.log"),
+         event_line(std::time(nullptr) - 10, "fault", "SECRET event")},
     };
     for (const auto& [path, text] : links) {
         std::string target = secret + "/" + std::filesystem::path(path).filename().string();
@@ -199,6 +209,22 @@ TEST_F(StatusLimits, FilesReplacedBySymbolicLinksAreNotRead) {
     EXPECT_EQ(facts.find("SSSS"), std::string::npos) << facts;
     EXPECT_EQ(facts.find("d9.ccd"), std::string::npos) << facts;
     EXPECT_EQ(http(port, "GET", "/preview").status, 404);
+    std::string night = http(port, "GET", "/night.json").body;
+    EXPECT_EQ(night.find("SECRET"), std::string::npos) << night;
+    EXPECT_EQ(http(port, "GET", "/thumb/d1.jpg").status, 404);
+
+    // The folder of the thumbnails and the index, a link to another.
+    std::filesystem::remove_all(secret + "/fits");
+    std::filesystem::create_directories(secret + "/fits");
+    qor::replace_file(secret + "/fits/d1.jpg", thumb);
+    qor::replace_file(secret + "/fits/index.csv",
+                      std::regex_replace(index, std::regex("M42"), "SECRET"));
+    std::filesystem::remove_all(fits);
+    std::filesystem::create_directory_symlink(secret + "/fits", site.path("/data/fits"));
+    std::this_thread::sleep_for(milliseconds(1100)); // the facts are made once a second
+    night = http(port, "GET", "/night.json").body;
+    EXPECT_EQ(night.find("SECRET"), std::string::npos) << night;
+    EXPECT_EQ(http(port, "GET", "/thumb/d1.jpg").status, 404);
 }
 
 TEST_F(StatusLimits, TwentyPagesPollingAtOnceAreAllAnswered) {

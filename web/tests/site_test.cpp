@@ -1,10 +1,12 @@
 // The status page's facts read from a simulated site, and the names the
 // server answers, each in a temporary site of its own.
 #include "files.h"
+#include "frame_record.h"
 #include "source.h"
 #include "status_site.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -176,6 +178,97 @@ TEST_F(Facts, ThePreviewSaysWhichFrameItIsOfAndWhenANewerOneExists) {
     EXPECT_EQ(f["preview"]["newer"], nullptr);
 }
 
+TEST_F(Facts, TheNightReportSaysForEachPartAloneWhatIsMissingCutOrGarbage) {
+    ASSERT_TRUE(site.ok()) << site.error();
+    const std::time_t now = std::time(nullptr);
+    auto night = [&] { return json::parse(source.collect_night(now)); };
+    json f = night();
+    for (const char* p : {"index", "timeline"})
+        EXPECT_EQ(f[p]["available"].dump() + " " + f[p]["why"].get<std::string>(),
+                  "false is not there")
+            << p;
+
+    // Three frames, each with its thumbnail but the second.
+    const double start = night_start(now) + 600;
+    write_night_report(site, 3, start);
+    std::filesystem::remove(site.path("/data/fits/d2.jpg"));
+    f = night();
+    ASSERT_EQ(f["index"]["rows"].size(), 3u);
+    EXPECT_TRUE(f["index"]["rows"][0]["thumb"].get<std::string>().starts_with("/thumb/d1.jpg?v="));
+    EXPECT_EQ(f["index"]["rows"][1]["thumb"], nullptr);
+    const json& t = f["timeline"];
+    EXPECT_EQ(t["t0"], start - 30); // yesterday's events are not of the night
+    EXPECT_EQ(std::count_if(t["spans"].begin(), t["spans"].end(),
+                            [](const json& s) { return s["kind"] == "exposure"; }),
+              3);
+
+    // Each file emptied, cut in half and filled with garbage: its own part
+    // says so, the other stays.
+    const std::string garbage("\xff\xfe<b>\0\x01\x7f\xc3(\n\n\n", 13);
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {site.path("/data/fits/index.csv"), "index"},
+        {site.path("/u/tarnu/qorlib/events.log"), "timeline"}};
+    for (const auto& [file, part] : files) {
+        const std::string other = part == "index" ? "timeline" : "index";
+        const std::string good = qor::read_file(file).value();
+        for (const std::string& bad : {std::string(), good.substr(0, good.size() / 2), garbage}) {
+            qor::replace_file(file, bad);
+            f = night();
+            EXPECT_TRUE(f[other]["available"]) << part << " [" << bad.size() << "]";
+            // An empty log is a night without events yet; an index always
+            // has its heading.
+            bool shown =
+                bad == good.substr(0, good.size() / 2) || (bad.empty() && part == "timeline");
+            EXPECT_EQ(f[part]["available"], shown) << part << " [" << bad.size() << "]";
+            if (bad.size() == good.size() / 2) {
+                EXPECT_NE(f[part]["notes"].dump().find("cut short"), std::string::npos)
+                    << f[part].dump();
+            }
+        }
+        // Something other than a file where it belongs: no hang, no value.
+        std::filesystem::remove(file);
+        ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+        f = night();
+        EXPECT_EQ(f[part]["why"], "cannot be read") << part;
+        std::filesystem::remove(file);
+        qor::replace_file(file, good);
+    }
+}
+
+TEST_F(Facts, ANightsFilesAreReadOnlyFromTheirLastMegabyte) {
+    ASSERT_TRUE(site.ok()) << site.error();
+    const std::time_t now = std::time(nullptr);
+    const double start = night_start(now) + 60;
+    write_night_report(site, 1, start);
+    // Some 40000 events of the night, and an index of the 20000 frames of
+    // every night the folder has held, this one's last.
+    std::string events;
+    for (int i = 0; i < 20000; ++i)
+        events += event_line(start + i, "expose", "d" + std::to_string(i) + ".ccd 1") +
+                  event_line(start + i + 0.5, "fault", "the camera did not answer");
+    qor::replace_file(site.path("/u/tarnu/qorlib/events.log"), events);
+    const std::string index_file = site.path("/data/fits/index.csv");
+    const std::string index = qor::read_file(index_file).value();
+    const std::string row = index.substr(index.find('\n') + 1);
+    std::string rows;
+    for (int i = 0; i < 20000; ++i)
+        rows +=
+            std::regex_replace(row, std::regex(qor::iso_utc(start).substr(0, 10)), "2020-01-01");
+    qor::replace_file(index_file, index.substr(0, index.find('\n') + 1) + rows + row);
+
+    const std::string text = source.collect_night(now);
+    EXPECT_LT(text.size(), 4u << 20);
+    json f = json::parse(text);
+    EXPECT_EQ(f["index"]["rows"].size(), 1u);
+    EXPECT_NE(f["index"]["notes"].dump().find("other nights"), std::string::npos);
+    const json& t = f["timeline"];
+    EXPECT_GT(t["spans"].size(), 5000u);
+    EXPECT_LT(t["spans"].size(), 20000u);
+    // Each exposure with its fault, but perhaps the first.
+    EXPECT_LE(t["marks"].size() - t["spans"].size(), 1u);
+    EXPECT_NE(t["notes"].dump().find("only its last part was read"), std::string::npos);
+}
+
 TEST(StatusServer, AnswersItsOwnNamesOnlyAndNoPathReachesTheFiles) {
     TempSite site;
     ASSERT_TRUE(site.ok()) << site.error();
@@ -212,4 +305,65 @@ TEST(StatusServer, AnswersItsOwnNamesOnlyAndNoPathReachesTheFiles) {
     }
     for (const char* method : {"POST", "PUT", "DELETE"})
         EXPECT_EQ(raw_request(port, method, "/status.json").status, 405) << method;
+}
+
+TEST(StatusServer, ServesTheNightReportAndThumbnailsOnlyByTheirNames) {
+    TempSite site;
+    ASSERT_TRUE(site.ok()) << site.error();
+    write_night_report(site, 2, night_start(std::time(nullptr)) + 60);
+    std::string error;
+    int port = start_qorstatus(site, {}, error);
+    ASSERT_GT(port, 0) << error;
+    // The pages' files served as they are in web/assets/, every byte.
+    for (auto [name, file] :
+         std::vector<std::pair<std::string, std::string>>{{"/", "status.html"},
+                                                          {"/status.css", "status.css"},
+                                                          {"/status.js", "status.js"},
+                                                          {"/night", "night.html"},
+                                                          {"/night.css", "night.css"},
+                                                          {"/night.js", "night.js"}}) {
+        Answer a = raw_request(port, "GET", name);
+        EXPECT_EQ(a.status, 200) << name;
+        EXPECT_EQ(a.body, qor::read_file(QOR_WEB_ASSETS "/" + file)) << name;
+    }
+    EXPECT_EQ(raw_request(port, "GET", "/night.json").status, 200);
+    EXPECT_NE(raw_request(port, "GET", "/night.js").head.find("Content-Type: text/javascript"),
+              std::string::npos);
+    const std::string fits = site.path("/data/fits/");
+    Answer thumb = raw_request(port, "GET", "/thumb/d2.jpg?v=1");
+    EXPECT_EQ(thumb.status, 200);
+    EXPECT_EQ(thumb.body, qor::read_file(fits + "d2.jpg"));
+
+    // A thumbnail being written (not yet a whole JPEG), and a folder by a
+    // thumbnail's name.
+    qor::replace_file(fits + "d3.jpg", thumb.body.substr(0, thumb.body.size() / 2));
+    std::filesystem::create_directory(fits + "d4.jpg");
+    qor::replace_file(fits + "notes.jpg", thumb.body);
+    for (const char* target : {"/thumb/d3.jpg",
+                               "/thumb/d4.jpg",
+                               "/thumb/d9.jpg",
+                               "/thumb/notes.jpg",
+                               "/thumb/d1.ccd",
+                               "/thumb/index.csv",
+                               "/thumb/../fits/index.csv",
+                               "/thumb/..%2Findex.csv",
+                               "/thumb/%64%31.jpg",
+                               "/thumb/d1.jpg/",
+                               "/thumb/d1.jpg%00",
+                               "/thumb/d1.jpg/..",
+                               "/thumb//d1.jpg",
+                               "/thumb/",
+                               "/thumb",
+                               "/thumbd1.jpg",
+                               "/thumb/D1.jpg",
+                               "/thumb/d12345678901.jpg",
+                               "/night/",
+                               "/night.json/../index.csv",
+                               "/data/fits/d1.jpg"}) {
+        Answer a = raw_request(port, "GET", target);
+        EXPECT_EQ(a.status, 404) << target;
+        EXPECT_EQ(a.body.find("JFIF"), std::string::npos) << target;
+    }
+    for (const char* target : {"/night.json", "/thumb/d1.jpg"})
+        EXPECT_EQ(raw_request(port, "POST", target).status, 405) << target;
 }

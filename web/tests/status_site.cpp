@@ -1,11 +1,14 @@
 #include "status_site.h"
 
 #include "files.h"
+#include "frame_record.h"
+#include "observation.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <netinet/in.h>
@@ -181,6 +184,45 @@ void write_night(TempSite& site, const std::string& now_line, int frame, bool li
     qor::replace_file(status("lastimage.txt"), cards);
     site.run({"convert", "-size", "512x512", "gradient:white-black", "-swirl", "120",
               status("last2.jpg")});
+}
+
+std::string event_line(double at, const std::string& kind, const std::string& text) {
+    return qor::iso_utc(at) + "\t" + kind + "\t" + text + "\n";
+}
+
+void write_night_report(TempSite& site, int frames, double start, const std::string& object) {
+    const std::string fits = site.path("/data/fits/");
+    std::filesystem::create_directories(fits);
+    if (!qor::file_exists(fits + "d1.jpg"))
+        site.run({"convert", "-size", "256x256", "gradient:white-black", fits + "d1.jpg"});
+    std::string index = qarch::index_heading();
+    std::string events =
+        event_line(start - 86400, "line", "1: yesterday") +
+        event_line(start - 86400 + 5, "post", "filt_B") +
+        event_line(start - 30, "line",
+                   "1: A001 V 60 " + std::to_string(frames) + " 05:35:17.3 -05:23:28 2000") +
+        event_line(start - 29, "post", "filt_V") +
+        event_line(start - 20, "reply", "12:00:00_filt_done");
+    for (int n = 1; n <= frames; ++n) {
+        const double t = start + (n - 1) * 120.0;
+        const std::string name = "d" + std::to_string(n);
+        if (n > 1)
+            std::filesystem::copy_file(fits + "d1.jpg", fits + name + ".jpg",
+                                       std::filesystem::copy_options::skip_existing);
+        qarch::Observation o;
+        o.frame = name + ".ccd";
+        o.obsnum = n;
+        o.object = n == 1 ? object : "M42";
+        o.exptime = 60;
+        o.date_obs = qor::iso_utc(t);
+        index += qarch::index_line(o, name + ".fits");
+        events += event_line(t - 19, "post", "move_05:35:17.3_-05:23:28") +
+                  event_line(t - 2, "reply", "12:00:00_move_done") +
+                  event_line(t, "expose", name + ".ccd 60") +
+                  event_line(t + 70, "frame", name + ".ccd");
+    }
+    qor::replace_file(fits + "index.csv", index);
+    qor::replace_file(site.path("/u/tarnu/qorlib/events.log"), events);
 }
 
 } // namespace qstatus::test

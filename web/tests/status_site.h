@@ -75,4 +75,15 @@ long rss_kb(pid_t pid);
 // naming /data/d<frame>.ccd and a 512 x 512 last2.jpg made by convert.
 void write_night(qor::test::TempSite& site, const std::string& now_line, int frame, bool live);
 
+// The night report's files for frames d1..dN of one batch line, each begun
+// two minutes after the one before from start (seconds since the epoch):
+// the index as archive/ writes it, a 256 x 256 thumbnail of each made by
+// convert (one already there is kept), and the driver's events (yesterday's
+// first, which are not of the night). The first frame's object is the one
+// given.
+void write_night_report(qor::test::TempSite& site, int frames, double start,
+                        const std::string& object = "M42");
+// An event line of the driver: "<UTC>\t<kind>\t<text>".
+std::string event_line(double at, const std::string& kind, const std::string& text);
+
 } // namespace qstatus::test
