@@ -77,6 +77,26 @@ TEST(Codecs, TheExposurePhaseOfTheSimulatedCamerasStamps) {
     EXPECT_EQ(qor::read_phase(exp3.substr(0, 65))->phase, qor::Phase::idle);
 }
 
+// What the status page shows must be of its form, or nothing: a reader never
+// turns another text into a value.
+TEST(Codecs, ReadersRefuseTextNotOfTheirForm) {
+    std::string line = "21:05:07.310:44:10.901:01:24.5_10:08:41.03:43:16.5TR00OK0003+003.9C";
+    auto r = qor::read_status_line(line);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->clock + " " + r->ra + " " + r->dec, "21:05:07.3 01:01:24.5 +10:08:41.0");
+    EXPECT_FALSE(qor::read_status_line(line.substr(0, 45))->filter);
+    for (std::size_t i : {2u, 8u, 22u, 28u, 30u, 33u, 39u, 40u}) {
+        std::string bad = line;
+        bad[i] = 'x';
+        EXPECT_FALSE(qor::read_status_line(bad)) << i;
+    }
+    EXPECT_FALSE(qor::read_status_line(line.substr(0, 40)));
+    // exp3 printed nothing or something else: no phase (the link would say exposing).
+    const std::string begin = "2026-12-08T21:04:50.0";
+    for (std::string bad : {std::string(), begin + " garbage", std::string(65, '#')})
+        EXPECT_FALSE(qor::read_phase(bad)) << bad;
+}
+
 TEST(Codecs, SexagesimalTextOfTheSimulatorReadsBackAndRendersAgain) {
     for (double v : {0.0, 5.5881, 12.999999, 23.99997}) {
         std::string text = qor::scope::hms_text(v);

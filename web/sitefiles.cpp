@@ -10,10 +10,6 @@ namespace qstatus {
 
 namespace {
 
-bool digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 // Lines ended by a newline; false when the text does not end with one, which
 // is how a file caught in the middle of being written looks.
 bool complete_lines(std::string_view text, std::vector<std::string_view>& lines) {
@@ -42,28 +38,6 @@ std::optional<int> whole_int(std::string_view s) {
     return v;
 }
 
-// hh:mm:ss.t as the telescope computer writes its clock and positions.
-bool sexagesimal(std::string_view s) {
-    static constexpr std::string_view form = "00:00:00.0";
-    if (s.size() != form.size()) return false;
-    for (std::size_t i = 0; i < form.size(); ++i) {
-        if (form[i] == '0' ? !digit(s[i]) : s[i] != form[i]) return false;
-    }
-    return true;
-}
-
-std::vector<std::string_view> words(std::string_view s) {
-    std::vector<std::string_view> out;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-        std::size_t start = i;
-        while (i < s.size() && !std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-        if (i > start) out.push_back(s.substr(start, i - start));
-    }
-    return out;
-}
-
 bool has_control(std::string_view s) {
     return std::any_of(s.begin(), s.end(), [](char c) {
         return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r';
@@ -72,77 +46,13 @@ bool has_control(std::string_view s) {
 
 // Frames asked for by a batch line: its fourth field.
 long line_frames(std::string_view line) {
-    auto w = words(line);
+    auto w = qor::words_of(line);
     if (w.size() < 4) return 0;
     auto n = whole_int(w[3]);
     return n ? std::clamp(*n, 0, 1000000) : 0;
 }
 
 } // namespace
-
-std::optional<Position> decode_status_line(std::string_view line) {
-    if (line.size() < 41) return std::nullopt;
-    Position p;
-    p.clock = line.substr(0, 10);
-    p.ra = line.substr(20, 10);
-    char sign = line[30];
-    if (!sexagesimal(p.clock) || !sexagesimal(p.ra) || !sexagesimal(line.substr(31, 10)))
-        return std::nullopt;
-    // The link turns a blank into '_', so an unsigned declination comes as '_'.
-    if (sign == '_' || sign == ' ') sign = '+';
-    if (sign != '+' && sign != '-') return std::nullopt;
-    p.dec = sign + std::string(line.substr(31, 10));
-    if (line.size() >= 60) {
-        std::string_view f = line.substr(56, 4);
-        if (std::all_of(f.begin(), f.end(), digit)) p.filter = whole_int(f);
-    }
-    return p;
-}
-
-std::optional<TelescopeFile> split_telescope_txt(std::string_view text) {
-    std::vector<std::string_view> lines;
-    if (!complete_lines(text, lines) || lines.size() < 3) return std::nullopt;
-    TelescopeFile t;
-    std::size_t status_lines = lines.size() - 2;
-    if (status_lines > 7) return std::nullopt;
-    for (std::size_t i = 0; i < status_lines; ++i) {
-        std::string part(lines[i]);
-        // Line 6 carries two blanks the link put in after positions 53 and 55.
-        if (i == 5) {
-            if (part.size() > 7 && part[7] == ' ') part.erase(7, 1);
-            if (part.size() > 4 && part[4] == ' ') part.erase(4, 1);
-        }
-        // Every line but the last holds ten positions; anything else is not
-        // this file's layout.
-        bool last = i + 1 == status_lines;
-        if (part.size() > 10 || (!last && part.size() != 10)) return std::nullopt;
-        t.status_line += part;
-    }
-    t.phase_text = lines.back();
-    return t;
-}
-
-std::optional<Exposure> parse_phase(std::string_view text) {
-    // Every form starts with the 21-character stamp of the exposure's begin,
-    // hh:mm:ss at 11-18.
-    if (text.size() < 21) return std::nullopt;
-    for (int i : {11, 12, 14, 15, 17, 18})
-        if (!digit(text[i])) return std::nullopt;
-    if (text[13] != ':' || text[16] != ':') return std::nullopt;
-    Exposure e;
-    e.began = text.substr(11, 8);
-    if (text.size() <= 40) {
-        e.phase = Phase::exposing;
-        e.remaining_s = whole_int(text.substr(21));
-        if (!e.remaining_s) return std::nullopt;
-    } else if (text.size() <= 62) {
-        e.phase = Phase::reading_out;
-        if (text.size() >= 51) e.readout_s = whole_int(text.substr(43));
-    } else {
-        e.phase = Phase::idle;
-    }
-    return e;
-}
 
 std::optional<Job> parse_job(std::string_view text) {
     std::vector<std::string_view> lines;
@@ -170,20 +80,11 @@ std::optional<Job> parse_job(std::string_view text) {
     return j;
 }
 
-std::optional<BatchLine> parse_batch_line(std::string_view text) {
+std::optional<qor::BatchLine> line_being_worked(std::string_view text) {
     std::vector<std::string_view> lines;
     if (!complete_lines(text, lines) || lines.size() != 1) return std::nullopt;
-    std::string_view line = lines[0];
-    if (trim(line).empty() || has_control(line) || line.size() > 512) return std::nullopt;
-    BatchLine b;
-    b.text = trim(line);
-    auto w = words(line);
-    b.code = w[0];
-    if (w.size() > 1) b.filter = w[1];
-    if (w.size() > 2) b.exptime = w[2];
-    if (w.size() > 3) b.frames = whole_int(w[3]);
-    // The object name is the last field of a full line.
-    if (w.size() >= 14) b.object = w.back();
+    auto b = qor::parse_batch_line(lines[0]).line;
+    if (b && !b->text.empty() && b->text.back() == '\n') b->text.pop_back();
     return b;
 }
 

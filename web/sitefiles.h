@@ -3,8 +3,11 @@
 // Every function takes the text of one file as it was read, which may be
 // empty, cut short by a writer still at work, or not the file's format at
 // all; each then returns nothing rather than a guess, so that the page can
-// say "not available" for that part alone.
+// say "not available" for that part alone. The status line, telescope.txt,
+// the exposure phase and the batch line are read by their codecs in common/.
 #pragma once
+
+#include "batch_line.h"
 
 #include <optional>
 #include <string>
@@ -12,34 +15,6 @@
 #include <vector>
 
 namespace qstatus {
-
-// Fields of the telescope status line (the record without its backquote).
-struct Position {
-    std::string clock;         // telescope computer's clock, hh:mm:ss.t
-    std::string ra;            // hh:mm:ss.t
-    std::string dec;           // sign and dd:mm:ss.t
-    std::optional<int> filter; // number in the beam (positions 56-59)
-};
-std::optional<Position> decode_status_line(std::string_view line);
-
-// telescope.txt: the status line (lines 1-7 joined again) and the
-// exposure-phase text of its last line.
-struct TelescopeFile {
-    std::string status_line;
-    std::string phase_text;
-};
-std::optional<TelescopeFile> split_telescope_txt(std::string_view text);
-
-// The camera's phase, told apart by the length of the exposure-phase text as
-// the link daemon tells it.
-enum class Phase { exposing, reading_out, idle };
-struct Exposure {
-    Phase phase = Phase::idle;
-    std::string began;              // hh:mm:ss of the current (or last) exposure
-    std::optional<int> remaining_s; // exposing: seconds left when the record came
-    std::optional<int> readout_s;   // reading out: seconds so far, once shown
-};
-std::optional<Exposure> parse_phase(std::string_view text);
 
 // job.txt, the description of the running exposure.
 struct Job {
@@ -54,13 +29,9 @@ struct Job {
 };
 std::optional<Job> parse_job(std::string_view text);
 
-// One batch line (nowjob.txt holds the one being worked).
-struct BatchLine {
-    std::string text;
-    std::string code, filter, exptime, object;
-    std::optional<int> frames;
-};
-std::optional<BatchLine> parse_batch_line(std::string_view text);
+// nowjob.txt: the batch line being worked, as the driver read it (its text
+// without the line end).
+std::optional<qor::BatchLine> line_being_worked(std::string_view text);
 
 // Progress through the batch file, from the done marks the driver puts in
 // front of every finished line.

@@ -1,8 +1,11 @@
 #include "source.h"
 
 #include "night.h"
+#include "phase.h"
 #include "site.h"
 #include "sitefiles.h"
+#include "status_line.h"
+#include "telescope_file.h"
 
 #include <algorithm>
 #include <array>
@@ -139,13 +142,13 @@ Json unavailable() {
     return Json{{"available", false}};
 }
 
-const char* phase_name(Phase p) {
+const char* phase_name(qor::Phase p) {
     switch (p) {
-    case Phase::exposing:
+    case qor::Phase::exposing:
         return "exposing";
-    case Phase::reading_out:
+    case qor::Phase::reading_out:
         return "reading out";
-    case Phase::idle:
+    case qor::Phase::idle:
         return "idle";
     }
     return "";
@@ -187,8 +190,8 @@ std::string StatusSource::collect(std::time_t now) {
     std::optional<long long> age;
     if (auto f = load(status_file("telescope.txt"), 4096)) {
         age = std::max<long long>(0, now - f->mtime.tv_sec);
-        auto parts = split_telescope_txt(f->text);
-        if (auto p = parts ? decode_status_line(parts->status_line) : std::nullopt) {
+        auto parts = qor::read_telescope_file(f->text);
+        if (auto p = parts ? qor::read_status_line(parts->status_line) : std::nullopt) {
             tel = {{"available", true}, {"clock", p->clock}, {"ra", p->ra}, {"dec", p->dec}};
             tel["filter_number"] = p->filter ? Json(*p->filter) : Json();
             std::optional<char> letter;
@@ -198,7 +201,7 @@ std::string StatusSource::collect(std::time_t now) {
             }
             tel["filter_letter"] = letter ? Json(std::string(1, *letter)) : Json();
         }
-        if (auto e = parts ? parse_phase(parts->phase_text) : std::nullopt) {
+        if (auto e = parts ? qor::read_phase(parts->phase_text) : std::nullopt) {
             expo = {{"available", true}, {"phase", phase_name(e->phase)}, {"began", e->began}};
             expo["remaining_s"] = e->remaining_s ? Json(*e->remaining_s) : Json();
             expo["readout_s"] = e->readout_s ? Json(*e->readout_s) : Json();
@@ -214,7 +217,7 @@ std::string StatusSource::collect(std::time_t now) {
     Json job = unavailable();
     struct stat job_st {};
     job["idle"] = lstat(status_file("job.txt").c_str(), &job_st) != 0 && errno == ENOENT &&
-                  expo["available"] == true && expo["phase"] == phase_name(Phase::idle);
+                  expo["available"] == true && expo["phase"] == phase_name(qor::Phase::idle);
     if (auto f = load(status_file("job.txt"), 4096)) {
         if (auto j = parse_job(f->text)) {
             job = {{"available", true},   {"frame", j->frame},         {"note", j->note},
@@ -226,10 +229,10 @@ std::string StatusSource::collect(std::time_t now) {
 
     Json line = unavailable();
     if (auto f = load(status_file("nowjob.txt"), 4096)) {
-        if (auto b = parse_batch_line(f->text)) {
-            line = {{"available", true},   {"text", b->text},       {"code", b->code},
-                    {"filter", b->filter}, {"exptime", b->exptime}, {"object", b->object}};
-            line["frames"] = b->frames ? Json(*b->frames) : Json();
+        if (auto b = line_being_worked(f->text)) {
+            line = {{"available", true},    {"text", b->text},        {"code", b->code},
+                    {"filter", b->filter},  {"exptime", b->exposure}, {"object", b->object},
+                    {"frames", b->frames}};
         }
     }
     facts["line"] = line;

@@ -7,37 +7,6 @@
 
 using namespace qstatus;
 
-TEST(StatusLine, DecodesClockPositionAndFilterAndRefusesOtherText) {
-    std::string line = "21:05:07.310:44:10.901:01:24.5_10:08:41.03:43:16.5TR00OK0003+003.9C";
-    auto p = decode_status_line(line);
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->clock + " " + p->ra + " " + p->dec, "21:05:07.3 01:01:24.5 +10:08:41.0");
-    EXPECT_EQ(p->filter, 3);
-    EXPECT_FALSE(decode_status_line(line.substr(0, 45))->filter);
-    for (std::size_t i : {2u, 8u, 22u, 28u, 30u, 33u, 39u, 40u}) {
-        std::string bad = line;
-        bad[i] = 'x';
-        EXPECT_FALSE(decode_status_line(bad)) << i;
-    }
-    EXPECT_FALSE(decode_status_line(line.substr(0, 40)));
-}
-
-TEST(PhaseText, TellsThePhaseByLengthAsTheLinkDoes) {
-    const std::string begin = "2026-12-08T21:04:50.0", end = " 2026-12-08T21:05:20.0 ";
-    auto exposing = parse_phase(begin + "      17");
-    ASSERT_TRUE(exposing);
-    EXPECT_EQ(exposing->phase, Phase::exposing);
-    EXPECT_EQ(exposing->remaining_s, 17);
-    EXPECT_EQ(exposing->began, "21:04:50");
-    EXPECT_EQ(parse_phase(begin + end)->phase, Phase::reading_out);
-    EXPECT_FALSE(parse_phase(begin + end)->readout_s);
-    EXPECT_EQ(parse_phase(begin + end + "       6")->readout_s, 6);
-    EXPECT_EQ(parse_phase(begin + end + "2026-12-08T21:05:30.0")->phase, Phase::idle);
-    // exp3 printed nothing or something else: no phase (the link would say exposing).
-    for (std::string bad : {std::string(), begin + " garbage", std::string(65, '#')})
-        EXPECT_FALSE(parse_phase(bad)) << bad;
-}
-
 TEST(JobFile, ReadsTheNoneBlockAndRefusesAnUnfinishedFile) {
     std::string job = "123 net job\nNONE\n05:35:17.3 -05:23:28.\nNGC 1977\n?\n5\n512 x 512\n";
     auto j = parse_job(job);
