@@ -8,6 +8,7 @@
 
 namespace qstatus::assets {
 
+extern const std::string_view page_js; // what both pages' scripts share
 extern const std::string_view status_html;
 extern const std::string_view status_css;
 extern const std::string_view status_js;

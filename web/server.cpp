@@ -186,6 +186,7 @@ struct Server::Impl {
         static constexpr const char* css = "text/css; charset=utf-8";
         static constexpr const char* js = "text/javascript; charset=utf-8";
         static const std::map<std::string, std::pair<std::string_view, const char*>> fixed = {
+            {"/page.js", {assets::page_js, js}},
             {"/", {assets::status_html, html}},       {"/status.css", {assets::status_css, css}},
             {"/status.js", {assets::status_js, js}},  {"/night", {assets::night_html, html}},
             {"/night.css", {assets::night_css, css}}, {"/night.js", {assets::night_js, js}},

@@ -29,7 +29,7 @@ struct Limits {
 
 // Names served, to GET and HEAD only (other methods get 405): the status
 // page "/", "/status.css", "/status.js", "/status.json" and "/preview"; the
-// night report "/night", "/night.css", "/night.js", "/night.json" and
+// script both pages share, "/page.js"; the night report "/night", "/night.css", "/night.js", "/night.json" and
 // "/thumb/dN.jpg" (a frame's thumbnail). Everything else is 404. A request
 // whose Host is not this server's (the address the connection came to, the
 // listening address, localhost, 127.0.0.1 or [::1], each with the port) gets

@@ -1,7 +1,7 @@
 'use strict';
 // The night report, from /night.json every ten seconds: the night's frames
-// as a table and its events as a timeline drawn in SVG. Texts go in through
-// textContent only: whatever a file holds is shown as text, never markup.
+// as a table and its events as a timeline drawn in SVG (el, put and part
+// come from page.js).
 const POLL_MS = 10000;
 const SVG = 'http://www.w3.org/2000/svg';
 
@@ -18,25 +18,6 @@ const ROWS = [
 const ROW_H = 22;
 const LEFT = 110;
 const AXIS_H = 26;
-
-function el(id) { return document.getElementById(id); }
-
-function put(id, value) {
-  el(id).textContent = (value === undefined || value === null || value === '') ? '-' : String(value);
-}
-
-// Shows a part, or why it is not available.
-function part(id, facts) {
-  const ok = Boolean(facts && facts.available);
-  const section = el(id);
-  section.querySelector('.na').hidden = ok;
-  section.querySelector('.body').hidden = !ok;
-  if (!ok) {
-    section.querySelector('.na').textContent = 'not available' +
-        (facts && facts.why ? ': ' + (facts.file ? facts.file + ' ' : '') + facts.why : '');
-  }
-  return ok;
-}
 
 function notes(id, list) {
   const ul = el(id);

@@ -1,22 +1,7 @@
 'use strict';
-// Fills the page from /status.json every few seconds. Texts go in through
-// textContent only: whatever a file holds is shown as text, never markup.
+// Fills the page from /status.json every few seconds (el, put and part come
+// from page.js).
 const POLL_MS = 3000;
-
-function el(id) { return document.getElementById(id); }
-
-function put(id, value) {
-  el(id).textContent = (value === undefined || value === null || value === '') ? '-' : String(value);
-}
-
-// Shows a part, or its "not available" when the server could not read it.
-function part(id, facts) {
-  const ok = Boolean(facts && facts.available);
-  const section = el(id);
-  section.querySelector('.na').hidden = ok;
-  section.querySelector('.body').hidden = !ok;
-  return ok;
-}
 
 // hh:mm:ss on the 24-hour clock, as the site's own times are.
 function clock(d) {

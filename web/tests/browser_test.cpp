@@ -131,7 +131,7 @@ TEST(StatusPage, ShowsTheSimulatedNightLiveInABrowser) {
     EXPECT_EQ(browser.text("line-text"), evil);
     EXPECT_EQ(browser.script("return [document.scripts.length, typeof pwned, "
                              "document.images.length];"),
-              json({1, "undefined", 1}));
+              json({2, "undefined", 1}));
 
     // The night goes on: the telescope's clock moves, and a frame is taken.
     std::string clock = browser.text("clock");

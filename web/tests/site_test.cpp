@@ -316,7 +316,8 @@ TEST(StatusServer, ServesTheNightReportAndThumbnailsOnlyByTheirNames) {
     ASSERT_GT(port, 0) << error;
     // The pages' files served as they are in web/assets/, every byte.
     for (auto [name, file] :
-         std::vector<std::pair<std::string, std::string>>{{"/", "status.html"},
+         std::vector<std::pair<std::string, std::string>>{{"/page.js", "page.js"},
+                                                          {"/", "status.html"},
                                                           {"/status.css", "status.css"},
                                                           {"/status.js", "status.js"},
                                                           {"/night", "night.html"},
