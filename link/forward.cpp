@@ -21,9 +21,22 @@ TakeStep next_take(qor::Counter local, std::optional<qor::Counter> read,
     return {local, TakeAction::take, qor::successor(local.taken)};
 }
 
+namespace {
+
+// The slot the ring steps through just before this one ('3' before '0').
+char slot_before(char slot) {
+    return qor::successor(qor::successor(qor::successor(slot)));
+}
+
+} // namespace
+
 ReplyStep next_reply(qor::Counter pp, std::optional<char> last_slot) {
     bool ours = pp == qor::Counter{} || (pp.taken == '0' && (!last_slot || pp.posted == *last_slot));
     pp.posted = qor::successor(pp.posted);
+    // A counter that showed the ring empty would hide this reply for good
+    // (a taken character written by a third hand, or four replies unread):
+    // it announces this one at least.
+    if (!pp.pending()) pp.taken = slot_before(pp.posted);
     return {pp, !ours};
 }
 
