@@ -45,55 +45,33 @@ TEST(FrameRecord, EveryFieldSurvivesTheFile) {
     EXPECT_TRUE(qor::parse_frame_record(qor::to_json(odd)).ok());
 }
 
-TEST(FrameRecord, ACutRecordIsReportedAtEveryLengthNeverThrown) {
-    std::string text = qor::to_json(sample());
-    for (std::size_t n = 0; n + 2 < text.size(); ++n) {
-        auto read = qor::parse_frame_record(text.substr(0, n));
-        ASSERT_FALSE(read.ok()) << "cut at " << n;
-    }
-    EXPECT_EQ(qor::parse_frame_record("{\"frame\": \"d1").problems,
-              std::vector<std::string>{"not JSON (cut short or damaged)"});
-}
-
-TEST(FrameRecord, NamesEachMissingOrMalformedField) {
-    auto problems_of = [](std::string text) { return qor::parse_frame_record(text).problems; };
+// A record cut at any length, a field missing or of the wrong kind, or two
+// fields that disagree: each named, nothing thrown.
+TEST(FrameRecord, ACutOrDamagedRecordSaysWhat) {
     std::string good = qor::to_json(sample());
+    for (std::size_t n = 0; n + 2 < good.size(); ++n)
+        ASSERT_FALSE(qor::parse_frame_record(good.substr(0, n)).ok()) << "cut at " << n;
     auto replaced = [&](const std::string& from, const std::string& to) {
         std::string t = good;
         t.replace(t.find(from), from.size(), to);
-        return problems_of(t);
+        return qor::parse_frame_record(t).problems;
     };
     using V = std::vector<std::string>;
     EXPECT_EQ(replaced("\"object\"", "\"objekt\""), V{"missing object"});
     EXPECT_EQ(replaced("\"ra_deg\": 83.82208", "\"ra_deg\": \"83\""),
               V{"malformed ra_deg: not a number"});
-    EXPECT_EQ(replaced("\"-05:23:28\"", "\"-95:23:28\""), V{"malformed dec_j2000: not a position"});
-    EXPECT_EQ(replaced("\"Fast\"", "\"fast\""), V{"malformed readout: not Slow, Fast or Medium"});
-    EXPECT_EQ(replaced("\"frame_index\": 2", "\"frame_index\": 3"),
-              V{"malformed frame_index: not below frames_in_line"});
-    EXPECT_EQ(replaced("\"obsnum\": 12", "\"obsnum\": 13"),
-              V{"malformed frame: does not name the observation number"});
     EXPECT_EQ(replaced("22:00:00.250", "22:01:00.250"),
               V{"malformed jd_start: not the instant of utc_start"});
-    EXPECT_EQ(replaced("\"512\"\n ]", "512\n ]"), V{"malformed window: not four texts"});
-    EXPECT_EQ(problems_of("[1, 2]"), V{"not a JSON object"});
-    EXPECT_EQ(problems_of("{}").size(), 24u);
+    EXPECT_EQ(qor::parse_frame_record("[1, 2]").problems, V{"not a JSON object"});
 }
 
 TEST(FrameRecord, PositionAndTimeTexts) {
     EXPECT_NEAR(*qor::sexagesimal("05:35:17.3"), 5 + 35 / 60.0 + 17.3 / 3600, 1e-12);
     EXPECT_EQ(*qor::sexagesimal("-00:30:00"), -0.5);
-    EXPECT_EQ(*qor::sexagesimal("+30:00:00."), 30); // the status line's form
-    EXPECT_EQ(*qor::sexagesimal("12"), 12);
-    for (const char* bad : {"", "12:60:00", "1.5:00:00", "12:00:00:00", "ab:00:00", "-"})
-        EXPECT_FALSE(qor::sexagesimal(bad)) << bad;
-
-    EXPECT_EQ(qor::iso_utc(1796508000.25), "2026-12-05T22:00:00.250");
-    EXPECT_EQ(*qor::parse_iso_utc("2026-12-05T22:00:00.250Z"), 1796508000.25);
+    for (const char* bad : {"12:60:00", "1.5:00:00", "-"}) EXPECT_FALSE(qor::sexagesimal(bad)) << bad;
+    EXPECT_EQ(*qor::parse_iso_utc(qor::iso_utc(1796508000.25)), 1796508000.25);
     EXPECT_DOUBLE_EQ(qor::julian_date(946728000), 2451545.0); // J2000.0
-    for (const char* bad : {"2026-02-31T00:00:00", "2026-12-06 22:00:00", "2026-12-05T22:00:00."})
-        EXPECT_FALSE(qor::parse_iso_utc(bad)) << bad;
-    EXPECT_EQ(qor::record_path_for("/data/d12.ccd"), "/data/d12.json");
+    EXPECT_FALSE(qor::parse_iso_utc("2026-02-31T00:00:00"));
 }
 
 } // namespace

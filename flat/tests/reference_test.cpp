@@ -117,23 +117,16 @@ TEST_F(FlatReference, UsageAndFlatsThatCannotServeLeaveTheOldReference) {
 }
 
 TEST_F(FlatReference, AReferenceThatCannotBeWrittenSaysWhyAndLeavesTheOldOne) {
+    // How each step of a replacement fails is the seam's to prove; here the
+    // reason reaches the message and the old reference stays.
     const std::string path =
         flat("dFLAT.fit", 4096, 4096, std::vector<std::uint16_t>(4096L * 4096, 2000));
     sys.put(flatref, "the good one");
-    for (auto [op, fault, why] : std::vector<std::tuple<std::string, Fault, std::string>>{
-             {"write", Fault::no_space, "No space left on device"},
-             {"write", Fault::short_write, "No space left on device"},
-             {"sync", Fault::io_error, "Input/output error"},
-             {"rename", Fault::io_error, "Input/output error"}}) {
-        sys.out.clear();
-        sys.failures.clear();
-        sys.fail(op, flatref, fault);
-        EXPECT_EQ(flatbuild(path), 1) << op;
-        EXPECT_EQ(sys.out, "flatbuild: cannot write /u/tarnu/flatref: " + why +
-                               "; /u/tarnu/flatref left as it was\n");
-        EXPECT_EQ(sys.file(flatref), "the good one") << op;
-    }
-    sys.failures.clear();
+    sys.fail("rename", flatref, Fault::io_error, 1);
+    EXPECT_EQ(flatbuild(path), 1);
+    EXPECT_EQ(sys.out, "flatbuild: cannot write /u/tarnu/flatref: Input/output error"
+                       "; /u/tarnu/flatref left as it was\n");
+    EXPECT_EQ(sys.file(flatref), "the good one");
     sys.out.clear();
     EXPECT_EQ(flatbuild(path), 0);
     EXPECT_EQ(sys.out, "center ADU: 2000.000000\n");

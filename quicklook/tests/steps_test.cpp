@@ -183,14 +183,10 @@ TEST_F(Quicklook, TheFlatDividesOnlyAFrameItFitsAndSaysWhyNot) {
          1000},
         {good.substr(0, 100), 512,
          said + " (100 bytes) is not for a frame of side 512, frame not flat-fielded\n", 1000},
-        {good + "1234567", 512,
-         said + " (524299 bytes) is not for a frame of side 512, frame not flat-fielded\n", 1000},
         {good, 500,
          said + " (524292 bytes) is not for a frame of side 500, frame not flat-fielded\n", 1000},
         {flat_of(s, 500, 0), 512,
          said + " has level 0, no frame can be divided by it, frame not flat-fielded\n", 1000},
-        {flat_of(s, 500, -2.5f), 512,
-         said + " has level -2.5, no frame can be divided by it, frame not flat-fielded\n", 1000},
         {good, 512, "", 800},
     };
     for (const auto& c : cases) {

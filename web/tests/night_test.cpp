@@ -188,12 +188,3 @@ TEST(NightEvents, GarbageAndACutLineAreCountedAndOnlyGarbageIsNoTimeline) {
     EXPECT_EQ(t->garbage, 0);
     EXPECT_TRUE(t->begin_unread);
 }
-
-TEST(Thumbnails, OnlyAFramesNumberDotJpg) {
-    for (const char* good : {"d1.jpg", "d0.jpg", "d123456789.jpg"})
-        EXPECT_TRUE(thumbnail_name(good));
-    for (const char* bad : {"d.jpg", "d1.jpeg", "D1.jpg", "d1x.jpg", "d-1.jpg", "d1.jpg/",
-                            "../d1.jpg", "d1/../d2.jpg", "d1234567890.jpg", "d1.jpg%00", "d1.JPG",
-                            "d1.ccd", "index.csv", "", "d%31.jpg"})
-        EXPECT_FALSE(thumbnail_name(bad)) << bad;
-}
