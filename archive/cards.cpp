@@ -1,5 +1,7 @@
 #include "cards.h"
 
+#include "text.h"
+
 #include <cstdlib>
 #include <regex>
 
@@ -33,10 +35,9 @@ std::optional<int> whole(const std::string* card) {
     if (!card) return std::nullopt;
     auto t = plain_value(*card);
     if (!t) return std::nullopt;
-    char* end = nullptr;
-    long n = std::strtol(t->c_str(), &end, 10);
-    if (*end != '\0' || n < -1000000 || n > 1000000) return std::nullopt;
-    return static_cast<int>(n);
+    auto n = qor::whole_int(*t);
+    if (!n || *n < -1000000 || *n > 1000000) return std::nullopt;
+    return n;
 }
 
 bool standard_value(std::string_view field) {

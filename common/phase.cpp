@@ -18,14 +18,6 @@ bool digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The whole text is one integer (blanks around it allowed).
-std::optional<int> whole_int(std::string_view s) {
-    std::string_view rest;
-    auto v = read_int(s, &rest);
-    if (!v || !words_of(rest).empty()) return std::nullopt;
-    return v;
-}
-
 } // namespace
 
 Phase phase_of(std::string_view text) {

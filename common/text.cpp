@@ -22,6 +22,17 @@ std::optional<int> read_int(std::string_view text, std::string_view* rest) {
     return static_cast<int>(v);
 }
 
+std::optional<int> whole_int(std::string_view text) {
+    std::string_view rest;
+    auto v = read_int(text, &rest);
+    // read_int saturates: a number at either end of the range may have been
+    // beyond it.
+    if (!v || *v == INT_MAX || *v == INT_MIN) return std::nullopt;
+    for (char c : rest)
+        if (c != ' ' && (c < '\t' || c > '\r')) return std::nullopt;
+    return v;
+}
+
 std::vector<std::string> lines_of(std::string_view text) {
     std::vector<std::string> lines;
     while (!text.empty()) {

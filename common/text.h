@@ -15,6 +15,10 @@ namespace qor {
 // follows the digits.
 std::optional<int> read_int(std::string_view text, std::string_view* rest = nullptr);
 
+// The text as one integer, blanks around it allowed; nothing for any other
+// text, or a number beyond the int range.
+std::optional<int> whole_int(std::string_view text);
+
 // The lines of a text, without their line ends (a last line without one
 // counts; an empty text has none).
 std::vector<std::string> lines_of(std::string_view text);

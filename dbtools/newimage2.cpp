@@ -1,28 +1,11 @@
 // newimage2 obsnum: makes the quick-look previews of a new frame.
 #include "guarded.h"
 #include "site.h"
+#include "text.h"
 #include "tools.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <optional>
 
 namespace qdb {
-
-namespace {
-
-// The whole argument must be a number: it becomes part of a file name.
-std::optional<int> whole_number(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    long n = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || errno != 0 || n < INT_MIN || n > INT_MAX) return std::nullopt;
-    return static_cast<int>(n);
-}
-
-} // namespace
 
 int newimage2(qor::System& sys, const Args& args) {
     return qor::guarded(sys, "newimage2", [&] {
@@ -30,7 +13,7 @@ int newimage2(qor::System& sys, const Args& args) {
             sys.print("\tUsage newimage2 obsnum\n");
             return 0;
         }
-        auto obsnum = whole_number(args[1]);
+        auto obsnum = qor::whole_int(args[1]);
         if (!obsnum) {
             sys.print("newimage2: not an observation number: " + args[1].substr(0, 40) + "\n");
             return 2;

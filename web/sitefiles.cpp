@@ -30,14 +30,6 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-// The whole text is one integer (blanks around it allowed).
-std::optional<int> whole_int(std::string_view s) {
-    std::string_view rest;
-    auto v = qor::read_int(s, &rest);
-    if (!v || !trim(rest).empty()) return std::nullopt;
-    return v;
-}
-
 bool has_control(std::string_view s) {
     return std::any_of(s.begin(), s.end(), [](char c) {
         return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r';
@@ -48,7 +40,7 @@ bool has_control(std::string_view s) {
 long line_frames(std::string_view line) {
     auto w = qor::words_of(line);
     if (w.size() < 4) return 0;
-    auto n = whole_int(w[3]);
+    auto n = qor::whole_int(w[3]);
     return n ? std::clamp(*n, 0, 1000000) : 0;
 }
 
@@ -69,10 +61,10 @@ std::optional<Job> parse_job(std::string_view text) {
     if (lines.size() == 7) j.object = trim(lines[3]);
     std::size_t n = lines.size();
     j.filter = trim(lines[n - 3]);
-    auto t = whole_int(lines[n - 2]);
+    auto t = qor::whole_int(lines[n - 2]);
     std::string_view size = lines[n - 1], after;
     auto rows = qor::read_int(size, &after);
-    if (!t || !rows || after.substr(0, 3) != " x " || !whole_int(after.substr(3)) ||
+    if (!t || !rows || after.substr(0, 3) != " x " || !qor::whole_int(after.substr(3)) ||
         j.filter.empty())
         return std::nullopt;
     j.exptime_s = *t;
