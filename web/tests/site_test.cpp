@@ -178,7 +178,7 @@ TEST_F(Facts, ThePreviewSaysWhichFrameItIsOfAndWhenANewerOneExists) {
     EXPECT_EQ(f["preview"]["newer"], nullptr);
 }
 
-TEST_F(Facts, TheNightReportSaysForEachPartAloneWhatIsMissingCutOrGarbage) {
+TEST_F(Facts, TheNightReportSaysForEachPartAloneWhatIsMissingOrUnreadable) {
     ASSERT_TRUE(site.ok()) << site.error();
     const std::time_t now = std::time(nullptr);
     auto night = [&] { return json::parse(source.collect_night(now)); };
@@ -202,8 +202,8 @@ TEST_F(Facts, TheNightReportSaysForEachPartAloneWhatIsMissingCutOrGarbage) {
                             [](const json& s) { return s["kind"] == "exposure"; }),
               3);
 
-    // Each file emptied, cut in half and filled with garbage: its own part
-    // says so, the other stays.
+    // Each file filled with garbage (how a cut or garbage text is read is
+    // the parsers' unit test): its own part says so, the other stays.
     const std::string garbage("\xff\xfe<b>\0\x01\x7f\xc3(\n\n\n", 13);
     const std::vector<std::pair<std::string, std::string>> files = {
         {site.path("/data/fits/index.csv"), "index"},
@@ -211,20 +211,10 @@ TEST_F(Facts, TheNightReportSaysForEachPartAloneWhatIsMissingCutOrGarbage) {
     for (const auto& [file, part] : files) {
         const std::string other = part == "index" ? "timeline" : "index";
         const std::string good = qor::read_file(file).value();
-        for (const std::string& bad : {std::string(), good.substr(0, good.size() / 2), garbage}) {
-            qor::replace_file(file, bad);
-            f = night();
-            EXPECT_TRUE(f[other]["available"]) << part << " [" << bad.size() << "]";
-            // An empty log is a night without events yet; an index always
-            // has its heading.
-            bool shown =
-                bad == good.substr(0, good.size() / 2) || (bad.empty() && part == "timeline");
-            EXPECT_EQ(f[part]["available"], shown) << part << " [" << bad.size() << "]";
-            if (bad.size() == good.size() / 2) {
-                EXPECT_NE(f[part]["notes"].dump().find("cut short"), std::string::npos)
-                    << f[part].dump();
-            }
-        }
+        qor::replace_file(file, garbage);
+        f = night();
+        EXPECT_TRUE(f[other]["available"]) << part;
+        EXPECT_FALSE(f[part]["available"]) << part;
         // Something other than a file where it belongs: no hang, no value.
         std::filesystem::remove(file);
         ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
